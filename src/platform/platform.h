@@ -33,6 +33,7 @@ struct OsVersionInfo {
     Dword platformId;
     char csdVersion[128];
 };
+static_assert(sizeof(OsVersionInfo) == 148, "OSVERSIONINFOA is 148 bytes");
 
 // LUID, LUID_AND_ATTRIBUTES and a TOKEN_PRIVILEGES with room for one entry.
 struct Luid {
