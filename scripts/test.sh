@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# Runs every test of velmora: installs what is missing (Debian, as root),
+# then builds each preset and runs its tests.
+#   host       Linux executable, unit tests, NTFS integration tests
+#   asan       the same under AddressSanitizer and UndefinedBehaviorSanitizer
+#   mingw-x64  Windows x64 executable, unit tests and end-to-end tests under wine64
+#   mingw-x86  Windows x86 executable, static checks (32-bit programs cannot run here)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+packages=(cmake ninja-build g++ clang clang-tidy cppcheck googletest python3
+          g++-mingw-w64-x86-64-win32 g++-mingw-w64-i686-win32 wine64
+          ntfs-3g attr python3-pefile icoutils locales libclang-rt-14-dev)
+missing=()
+for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+    echo "Installing: ${missing[*]}"
+    apt-get update -q
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -q "${missing[@]}"
+fi
+
+presets=(host asan mingw-x64 mingw-x86)
+[ $# -gt 0 ] && presets=("$@")
+for preset in "${presets[@]}"; do
+    echo "=== $preset"
+    cmake --preset "$preset" >/dev/null
+    cmake --build --preset "$preset"
+    ctest --preset "$preset"
+done
