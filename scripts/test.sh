@@ -21,7 +21,7 @@ if [ ${#missing[@]} -gt 0 ]; then
     DEBIAN_FRONTEND=noninteractive apt-get install -y -q "${missing[@]}"
 fi
 
-presets=(host asan mingw-x64 mingw-x86)
+presets=(host asan fuzz mingw-x64 mingw-x86)
 [ $# -gt 0 ] && presets=("$@")
 for preset in "${presets[@]}"; do
     echo "=== $preset"

@@ -21,6 +21,7 @@ constexpr plat::Dword kLastNetworkError = 2999;
 
 }  // namespace
 
+// cppcheck-suppress constParameter ; `text` is filled by memcpy below
 void GetSystemErrorText(std::uint32_t errorNumber, ErrorTextBuffer& text)
 {
     ErrorTextBuffer working;
