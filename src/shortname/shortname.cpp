@@ -30,8 +30,8 @@ std::uint32_t EnableRestorePrivilege(const char** failedCall)
     // The token handle is deliberately left open: the privilege must stay
     // enabled until the process ends.
     plat::Handle token = nullptr;
-    if (!plat::OpenProcessToken(plat::GetCurrentProcess(), kTokenAdjustPrivileges | kTokenQuery,
-                                &token)) {
+    if (plat::OpenProcessToken(plat::GetCurrentProcess(), kTokenAdjustPrivileges | kTokenQuery,
+                               &token) == 0) {
         *failedCall = "OpenProcessToken";
         return plat::GetLastError();
     }
@@ -39,14 +39,14 @@ std::uint32_t EnableRestorePrivilege(const char** failedCall)
     plat::TokenPrivileges privileges = {};
     privileges.privilegeCount = 1;
     privileges.privileges[0].attributes = kSePrivilegeEnabled;
-    if (!plat::LookupPrivilegeValueA(nullptr, "SeRestorePrivilege", &privileges.privileges[0].luid)) {
+    if (plat::LookupPrivilegeValueA(nullptr, "SeRestorePrivilege", &privileges.privileges[0].luid) == 0) {
         *failedCall = "LookupPrivilegeValue";
         return plat::GetLastError();
     }
 
     // Success here does not mean the privilege was granted; a user without
     // it finds out when the file system refuses the change.
-    if (!plat::AdjustTokenPrivileges(token, 0, &privileges, 0, nullptr, nullptr)) {
+    if (plat::AdjustTokenPrivileges(token, 0, &privileges, 0, nullptr, nullptr) == 0) {
         *failedCall = "AdjustTokenPrivileges";
         return plat::GetLastError();
     }
@@ -86,8 +86,10 @@ std::uint32_t ChangeShortName(const CommandOptions& options, const Console& cons
         return error;
     }
 
+    // The name is a tail of shortPath, so it fits a buffer of the same size.
     PathBuffer currentName;
-    std::strcpy(currentName, LastPathComponent(shortPath));
+    const char* name = LastPathComponent(shortPath);
+    std::memcpy(currentName, name, std::strlen(name) + 1);
     std::fprintf(out, "\nThe current SFN is: '%s'\n", currentName);
 
     if (options.newShortName[0] == '\0')
@@ -117,7 +119,7 @@ std::uint32_t ChangeShortName(const CommandOptions& options, const Console& cons
 
     // The error number is read before CloseHandle can overwrite it.
     const std::uint32_t outcome =
-        plat::SetFileShortNameA(file, options.newShortName) ? 0 : plat::GetLastError();
+        plat::SetFileShortNameA(file, options.newShortName) != 0 ? 0 : plat::GetLastError();
     plat::CloseHandle(file);
 
     if (options.reportExitCode)
