@@ -1,4 +1,23 @@
 # Linux (and other POSIX) build: the platform layer over ntfs-3g.
-add_executable(velmora src/cli/main.cpp src/platform/posix.cpp)
-target_link_libraries(velmora PRIVATE velmora_logic)
+add_library(velmora_posix_platform STATIC
+  src/platform/posix.cpp
+  src/platform/posix_rules.cpp)
+target_include_directories(velmora_posix_platform PUBLIC src)
+target_compile_options(velmora_posix_platform PRIVATE ${VELMORA_WARNINGS})
+
+add_executable(velmora src/cli/main.cpp)
+target_link_libraries(velmora PRIVATE velmora_logic velmora_posix_platform)
 target_compile_options(velmora PRIVATE ${VELMORA_WARNINGS})
+
+# A static executable loads no shared library at start (no libstdc++, no
+# libc), which makes a run cheaper than the dynamically linked attr tools and
+# lets it be copied onto a rescue system as one file. The sanitizers need
+# their shared runtimes, so a sanitized build stays dynamic.
+option(VELMORA_STATIC "Link the Linux executable statically" ON)
+if(VELMORA_STATIC AND NOT VELMORA_SANITIZE)
+  target_link_options(velmora PRIVATE -static)
+endif()
+
+include(GNUInstallDirs)
+install(TARGETS velmora RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(FILES man/velmora.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)

@@ -1,0 +1,169 @@
+#include "platform/posix_rules.h"
+
+#include <cerrno>
+#include <cstddef>
+#include <cstring>
+
+namespace posixrules {
+
+namespace {
+
+struct ErrnoRow {
+    int error;
+    plat::Dword win32;
+};
+
+// The one table from errno to Win32. Each row is what Windows reports for
+// the same situation on NTFS, so a script written for Windows reads the same
+// number here.
+const ErrnoRow kErrnoTable[] = {
+    {ENOENT, kFileNotFound},
+    {ENOTDIR, kPathNotFound},
+    {EMFILE, kTooManyOpenFiles},
+    {ENFILE, kTooManyOpenFiles},
+    {EACCES, kAccessDenied},
+    // Windows refuses to open a folder as a file with "access denied".
+    {EISDIR, kAccessDenied},
+    {EBADF, kInvalidHandle},
+    {ESTALE, kInvalidHandle},
+    {ENOMEM, kNotEnoughMemory},
+    {EROFS, kWriteProtect},
+    // A FUSE daemon that has gone away, or a vanished device.
+    {ENOTCONN, kNotReady},
+    {ENXIO, kNotReady},
+    {ENODEV, kNotReady},
+    {EBUSY, kSharingViolation},
+    {ETXTBSY, kSharingViolation},
+    // flock() without blocking: another run holds the item.
+    {EWOULDBLOCK, kSharingViolation},
+    {ENOTSUP, kNotSupported},
+#if EOPNOTSUPP != ENOTSUP
+    {EOPNOTSUPP, kNotSupported},
+#endif
+    {EINVAL, kInvalidParameter},
+    {E2BIG, kInvalidParameter},
+    {ENOSPC, kDiskFull},
+    {ERANGE, kInsufficientBuffer},
+    {EEXIST, kAlreadyExists},
+    {ENAMETOOLONG, kFilenameExcedRange},
+    {EFAULT, kInvalidAddress},
+    {EIO, kIoDevice},
+    // ntfs-3g gives no short name to a file with several hard links.
+    {EMLINK, kTooManyLinks},
+    {ENODATA, kNotFound},
+    {EDQUOT, kDiskQuotaExceeded},
+    // ntfs-3g's answer to a caller without the right to change the name.
+    {EPERM, kPrivilegeNotHeld},
+    {ELOOP, kCantResolveFilename},
+};
+
+struct TextRow {
+    plat::Dword id;
+    const char* text;
+};
+
+// Every number Win32FromErrno and the layer itself can produce has a text,
+// so no failure is reported with an empty one. Each ends with the
+// platform's line end.
+const TextRow kTextTable[] = {
+    {kSuccess, "The operation succeeded.\n"},
+    {1, "The function is not supported for this item.\n"},
+    {kFileNotFound, "The file or folder does not exist.\n"},
+    {kPathNotFound, "A folder on the path does not exist.\n"},
+    {kTooManyOpenFiles, "Too many files are open.\n"},
+    {kAccessDenied, "Permission to access the item was refused.\n"},
+    {kInvalidHandle, "The handle is not valid.\n"},
+    {kNotEnoughMemory, "There is not enough memory for this operation.\n"},
+    {kWriteProtect, "The volume is mounted read-only.\n"},
+    {kNotReady, "The device is not ready; the volume may have been unmounted.\n"},
+    {kGenFailure, "The file system reported an unexpected error.\n"},
+    {kSharingViolation, "The file or folder is in use by another process.\n"},
+    {kNotSupported, "The file system does not support short names.\n"},
+    {kInvalidParameter, "The parameter is not valid.\n"},
+    {kDiskFull, "There is not enough space on the volume.\n"},
+    {kInsufficientBuffer, "The data does not fit the buffer given.\n"},
+    {kModNotFound, "The module was not found.\n"},
+    {kAlreadyExists, "The name is already used by another item in the folder.\n"},
+    {kFilenameExcedRange, "The file name or path is too long.\n"},
+    {kMessageNotFound, "No text exists for this message number.\n"},
+    {kInvalidAddress, "The memory address is not valid.\n"},
+    {kIoDevice, "An I/O error occurred on the device.\n"},
+    {kTooManyLinks, "The file has more than one hard link.\n"},
+    {kNotFound, "The element was not found.\n"},
+    {kDiskQuotaExceeded, "The disk quota has been exceeded.\n"},
+    {kNoSuchPrivilege, "The privilege named is not known to the system.\n"},
+    {kPrivilegeNotHeld, "The caller does not hold the privilege this change needs.\n"},
+    {kCantResolveFilename, "The name cannot be resolved: too many symbolic links.\n"},
+};
+
+bool IsForbiddenInShortName(unsigned char c)
+{
+    if (c >= 0x80 || c < 0x20 || c == 0x7F || c == ' ')
+        return true;
+    return std::strchr("\"*+,/:;<=>?[\\]|", c) != nullptr;
+}
+
+unsigned char FoldAscii(unsigned char c)
+{
+    return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c - 'A' + 'a') : c;
+}
+
+}  // namespace
+
+plat::Dword Win32FromErrno(int error)
+{
+    for (const ErrnoRow& row : kErrnoTable) {
+        if (row.error == error)
+            return row.win32;
+    }
+    return kGenFailure;
+}
+
+const char* MessageText(plat::Dword messageId)
+{
+    for (const TextRow& row : kTextTable) {
+        if (row.id == messageId)
+            return row.text;
+    }
+    return nullptr;
+}
+
+bool IsValidShortName(const char* name)
+{
+    if (name == nullptr)
+        return false;
+    std::size_t base = 0;
+    std::size_t extension = 0;
+    bool sawPeriod = false;
+    for (const char* p = name; *p != '\0'; ++p) {
+        const unsigned char c = static_cast<unsigned char>(*p);
+        if (c == '.') {
+            if (sawPeriod)
+                return false;
+            sawPeriod = true;
+            continue;
+        }
+        if (IsForbiddenInShortName(c))
+            return false;
+        if (sawPeriod)
+            ++extension;
+        else
+            ++base;
+    }
+    if (base < 1 || base > 8)
+        return false;
+    if (sawPeriod && (extension < 1 || extension > 3))
+        return false;
+    return true;
+}
+
+bool EqualIgnoringAsciiCase(const char* a, const char* b)
+{
+    for (; *a != '\0' && *b != '\0'; ++a, ++b) {
+        if (FoldAscii(static_cast<unsigned char>(*a)) != FoldAscii(static_cast<unsigned char>(*b)))
+            return false;
+    }
+    return *a == *b;
+}
+
+}  // namespace posixrules

@@ -1,0 +1,197 @@
+#!/usr/bin/env python3
+"""Static checks of velmora.exe as a file: what it imports, how Windows XP's
+loader sees it, its version record and icon group, and its size.
+
+usage: check_pe.py --arch x86|x64 --imports LIST EXE
+
+Exit codes: 0 passed, 1 failed, 77 skipped (pefile missing outside CI; under
+CI=true that fails).
+"""
+import argparse
+import os
+import struct
+import sys
+
+SKIPPED = 77
+MAX_SIZE = 64 * 1024
+
+MACHINE = {'x86': 0x014C, 'x64': 0x8664}
+# Windows XP is 5.1; XP x64 and Server 2003 are 5.2.
+MINOR_VERSION = {'x86': 1, 'x64': 2}
+CONSOLE = 3
+RT_ICON = 3
+RT_GROUP_ICON = 14
+RT_VERSION = 16
+
+EXPECTED_STRINGS = {
+    'Comments': 'Sets the 8.3 SFN (Short File Name) for the specified file or folder. '
+                '(Requires Windows XP or later)',
+    'FileVersion': '1.00',
+    'ProductVersion': '1.00',
+    'ProductName': 'Velmora',
+    'OriginalFilename': 'velmora.exe',
+}
+# Present and not empty; the wording is the project's own.
+REQUIRED_STRINGS = ('FileDescription', 'LegalCopyright', 'InternalName')
+# width, height, bits per pixel
+EXPECTED_ICONS = {(32, 32, 8), (48, 48, 32)}
+
+
+class Checks:
+    def __init__(self):
+        self.failed = 0
+
+    def check(self, label, expected, actual):
+        if expected == actual:
+            print('ok    %s' % label)
+        else:
+            self.failed += 1
+            print('FAIL  %s: expected %r, got %r' % (label, expected, actual))
+
+
+def read_allowed(path, arch):
+    allowed = {}
+    dll = None
+    with open(path, encoding='ascii') as listing:
+        for line in listing:
+            line = line.split('#', 1)[0].strip()
+            if not line:
+                continue
+            if line.startswith('['):
+                dll = line.strip('[]').lower()
+                allowed.setdefault(dll, set())
+                continue
+            fields = line.split()
+            if len(fields) == 2 and fields[1] != arch:
+                continue
+            allowed[dll].add(fields[0])
+    return allowed
+
+
+def check_imports(pe, allowed, checks):
+    imported = {}
+    for entry in getattr(pe, 'DIRECTORY_ENTRY_IMPORT', []):
+        names = imported.setdefault(entry.dll.decode('ascii').lower(), [])
+        for symbol in entry.imports:
+            names.append(symbol.name.decode('ascii') if symbol.name else
+                         'ordinal %d' % symbol.ordinal)
+    checks.check('imported DLLs', ['advapi32.dll', 'kernel32.dll', 'msvcrt.dll'],
+                 sorted(imported))
+    for dll, names in sorted(imported.items()):
+        missing = sorted(set(names) - allowed.get(dll, set()))
+        checks.check('%s: every function is on the Windows XP list' % dll, [], missing)
+    checks.check('no delay-loaded DLLs', False, hasattr(pe, 'DIRECTORY_ENTRY_DELAY_IMPORT'))
+
+
+def check_headers(pe, arch, checks):
+    checks.check('machine', MACHINE[arch], pe.FILE_HEADER.Machine)
+    header = pe.OPTIONAL_HEADER
+    checks.check('subsystem (console)', CONSOLE, header.Subsystem)
+    minor = MINOR_VERSION[arch]
+    checks.check('subsystem version', (5, minor),
+                 (header.MajorSubsystemVersion, header.MinorSubsystemVersion))
+    checks.check('operating system version', (5, minor),
+                 (header.MajorOperatingSystemVersion, header.MinorOperatingSystemVersion))
+    checks.check('stripped (no symbol table)', (0, 0),
+                 (pe.FILE_HEADER.PointerToSymbolTable, pe.FILE_HEADER.NumberOfSymbols))
+    debug_sections = [s.Name.rstrip(b'\0').decode('ascii', 'replace') for s in pe.sections
+                      if s.Name.startswith(b'.debug') or s.Name.startswith(b'/')]
+    checks.check('no debug sections', [], debug_sections)
+
+
+def check_version_record(pe, checks):
+    fixed = pe.VS_FIXEDFILEINFO[0] if hasattr(pe, 'VS_FIXEDFILEINFO') else None
+    checks.check('version record present', True, fixed is not None)
+    if fixed is None:
+        return
+    checks.check('file version 1.0.0.0', (0x00010000, 0), (fixed.FileVersionMS,
+                                                         fixed.FileVersionLS))
+    checks.check('product version 1.0.0.0', (0x00010000, 0), (fixed.ProductVersionMS,
+                                                            fixed.ProductVersionLS))
+    strings = {}
+    for info in getattr(pe, 'FileInfo', [[]])[0]:
+        for table in getattr(info, 'StringTable', []):
+            for key, value in table.entries.items():
+                strings[key.decode('utf-8')] = value.decode('utf-8')
+    for key, value in EXPECTED_STRINGS.items():
+        checks.check('version string %s' % key, value, strings.get(key))
+    for key in REQUIRED_STRINGS:
+        checks.check('version string %s is given' % key, True, bool(strings.get(key)))
+
+
+def resources_of_type(pe, type_id):
+    found = {}
+    if not hasattr(pe, 'DIRECTORY_ENTRY_RESOURCE'):
+        return found
+    for kind in pe.DIRECTORY_ENTRY_RESOURCE.entries:
+        if kind.id != type_id:
+            continue
+        for entry in kind.directory.entries:
+            for language in entry.directory.entries:
+                data = language.data.struct
+                found[entry.id if entry.id is not None else str(entry.name)] = \
+                    pe.get_data(data.OffsetToData, data.Size)
+    return found
+
+
+def check_icons(pe, checks):
+    groups = resources_of_type(pe, RT_GROUP_ICON)
+    icons = resources_of_type(pe, RT_ICON)
+    checks.check('one icon group', 1, len(groups))
+    if len(groups) != 1:
+        return
+    group = next(iter(groups.values()))
+    _, kind, count = struct.unpack_from('<HHH', group, 0)
+    checks.check('icon group type', 1, kind)
+    described = set()
+    drawn = set()
+    for index in range(count):
+        width, height, _, _, _, bits, size, icon_id = struct.unpack_from(
+            '<BBBBHHIH', group, 6 + 14 * index)
+        described.add((width or 256, height or 256, bits))
+        image = icons.get(icon_id)
+        if image is None:
+            checks.check('icon %d present' % icon_id, True, False)
+            continue
+        checks.check('icon %d size matches its group entry' % icon_id, size, len(image))
+        # The image itself: a BITMAPINFOHEADER whose height counts the mask too.
+        header_size, bmp_width, bmp_height, _, bmp_bits = struct.unpack_from('<IiiHH', image, 0)
+        checks.check('icon %d is a bitmap' % icon_id, 40, header_size)
+        drawn.add((bmp_width, bmp_height // 2, bmp_bits))
+    checks.check('icon group entries', EXPECTED_ICONS, described)
+    checks.check('icon images', EXPECTED_ICONS, drawn)
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument('--arch', choices=sorted(MACHINE), required=True)
+    parser.add_argument('--imports', required=True)
+    parser.add_argument('exe')
+    options = parser.parse_args()
+    try:
+        import pefile
+    except ImportError:
+        print('missing: the pefile module (Debian package python3-pefile) for %s'
+              % sys.executable)
+        if os.environ.get('CI') == 'true':
+            print('FAIL  a tool the tests need is missing, and CI=true')
+            return 1
+        return SKIPPED
+
+    checks = Checks()
+    size = os.path.getsize(options.exe)
+    print('      %s: %d bytes' % (options.exe, size))
+    checks.check('at most 64 KiB', True, size <= MAX_SIZE)
+    pe = pefile.PE(options.exe)
+    check_headers(pe, options.arch, checks)
+    check_imports(pe, read_allowed(options.imports, options.arch), checks)
+    check_version_record(pe, checks)
+    check_icons(pe, checks)
+    if checks.failed:
+        print('%d check(s) failed' % checks.failed)
+        return 1
+    return 0
+
+
+if __name__ == '__main__':
+    sys.exit(main())
