@@ -14,16 +14,7 @@ fi
 
 # What the build and the demo run need, as Debian packages; the package
 # names double as what to look for (dpkg knows what is installed).
-packages=(cmake ninja-build g++ googletest python3 ntfs-3g attr)
-missing=()
-for p in "${packages[@]}"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-    echo "== installing: ${missing[*]}"
-    apt-get update -q
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
-fi
+bash scripts/install-missing.sh cmake ninja-build g++ googletest python3 ntfs-3g attr
 export PATH=$PATH:/usr/sbin:/sbin
 if [ ! -e /dev/fuse ]; then
     echo "demo: /dev/fuse is missing; a container needs --device /dev/fuse (and CAP_SYS_ADMIN)" >&2

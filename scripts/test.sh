@@ -11,15 +11,7 @@ cd "$(dirname "$0")/.."
 packages=(cmake ninja-build g++ clang clang-tidy cppcheck googletest python3
           g++-mingw-w64-x86-64-win32 g++-mingw-w64-i686-win32 wine64
           ntfs-3g attr python3-pefile icoutils locales libclang-rt-14-dev)
-missing=()
-for p in "${packages[@]}"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-    echo "Installing: ${missing[*]}"
-    apt-get update -q
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -q "${missing[@]}"
-fi
+bash scripts/install-missing.sh "${packages[@]}"
 
 presets=(host asan fuzz mingw-x64 mingw-x86)
 [ $# -gt 0 ] && presets=("$@")
