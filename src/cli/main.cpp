@@ -2,9 +2,11 @@
 #include <cstdio>
 
 #include "cli/run.h"
+#include "platform/platform.h"
 
 int main(int argc, char* argv[])
 {
+    plat::PrepareProcess();
     // The exit code is a Win32 error number; all 32 bits reach the process
     // exit code on Windows.
     return static_cast<int>(VelmoraMain(argc, argv, Console{stdin, stdout}));

@@ -89,6 +89,13 @@ Dword FormatMessageA(Dword flags, Module source, Dword messageId, Dword language
 void* LocalFree(void* memory);
 Bool FreeLibrary(Module module);
 
+// --- process --------------------------------------------------------------
+// Called once by main before anything else. On POSIX, a reader of standard
+// output that has gone away must not kill the tool with SIGPIPE, possibly
+// after it has changed a name: writes then simply fail, as they do on
+// Windows, and the exit code still tells the outcome. Nothing on Windows.
+void PrepareProcess();
+
 // --- characters -----------------------------------------------------------
 // True when the byte starts a two-byte character in the process's ANSI
 // code page (IsDBCSLeadByte on Windows; never on POSIX, where the bytes are

@@ -8,6 +8,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <csignal>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -705,6 +706,13 @@ void* LocalFree(void* memory)
 Bool FreeLibrary(Module)
 {
     return 1;
+}
+
+void PrepareProcess()
+{
+    // Ignored rather than handled: a failed write is harmless to the tool,
+    // whose outcome is its exit code.
+    std::signal(SIGPIPE, SIG_IGN);
 }
 
 bool IsDBCSLeadByte(unsigned char)

@@ -55,6 +55,10 @@ const ErrnoRow kErrnoTable[] = {
     // ntfs-3g's answer to a caller without the right to change the name.
     {EPERM, kPrivilegeNotHeld},
     {ELOOP, kCantResolveFilename},
+    // ntfs-3g keeps names in UTF-16 and refuses a path whose bytes are not
+    // UTF-8: no item can have that name, as Windows says of a name with
+    // characters NTFS does not allow.
+    {EILSEQ, kInvalidName},
 };
 
 struct TextRow {
@@ -82,6 +86,7 @@ const TextRow kTextTable[] = {
     {kInvalidParameter, "The parameter is not valid.\n"},
     {kDiskFull, "There is not enough space on the volume.\n"},
     {kInsufficientBuffer, "The data does not fit the buffer given.\n"},
+    {kInvalidName, "The file or folder name is not valid on this volume.\n"},
     {kModNotFound, "The module was not found.\n"},
     {kAlreadyExists, "The name is already used by another item in the folder.\n"},
     {kFilenameExcedRange, "The file name or path is too long.\n"},

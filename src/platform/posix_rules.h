@@ -26,6 +26,7 @@ constexpr plat::Dword kNotSupported = 50;
 constexpr plat::Dword kInvalidParameter = 87;
 constexpr plat::Dword kDiskFull = 112;
 constexpr plat::Dword kInsufficientBuffer = 122;
+constexpr plat::Dword kInvalidName = 123;
 constexpr plat::Dword kModNotFound = 126;
 constexpr plat::Dword kAlreadyExists = 183;
 constexpr plat::Dword kFilenameExcedRange = 206;

@@ -192,6 +192,11 @@ Bool FreeLibrary(Module module)
     return ::FreeLibrary(static_cast<HMODULE>(module));
 }
 
+void PrepareProcess()
+{
+    // A write to a closed pipe fails on Windows without ending the process.
+}
+
 bool IsDBCSLeadByte(unsigned char byte)
 {
     return ::IsDBCSLeadByte(byte) != 0;

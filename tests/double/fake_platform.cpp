@@ -252,6 +252,8 @@ Bool FreeLibrary(Module module)
     return 1;
 }
 
+void PrepareProcess() {}
+
 bool IsDBCSLeadByte(unsigned char byte)
 {
     return g_script.leadBytes.find(static_cast<char>(byte)) != std::string::npos;

@@ -12,8 +12,11 @@ TEXTS = {
     32: "The file or folder is in use by another process.\n",
     50: "The file system does not support short names.\n",
     87: "The parameter is not valid.\n",
+    123: "The file or folder name is not valid on this volume.\n",
     183: "The name is already used by another item in the folder.\n",
+    206: "The file name or path is too long.\n",
     1142: "The file has more than one hard link.\n",
+    1921: "The name cannot be resolved: too many symbolic links.\n",
 }
 
 
@@ -26,6 +29,12 @@ def question(target):
 
 
 CANCELLED = "\nThe operation was cancelled.\n"
+
+
+def too_long(option):
+    """An /F: or /SFN: value over 260 characters, refused before anything
+    is looked at (exit code 206)."""
+    return "\nThe value of %s is longer than 260 characters.\n" % option
 
 
 def outcome(number, diagnostic=False):

@@ -9,6 +9,7 @@ import errno
 import hashlib
 import os
 import shutil
+import stat
 import subprocess
 import tempfile
 import time
@@ -137,6 +138,9 @@ class Volume:
                     what = ("link", os.readlink(full))
                 elif os.path.isdir(full):
                     what = ("folder", None)
+                elif not stat.S_ISREG(os.lstat(full).st_mode):
+                    # A FIFO or device: opening it to read could block.
+                    what = ("special", stat.S_IFMT(os.lstat(full).st_mode))
                 else:
                     with open(full, "rb") as content:
                         what = ("file", hashlib.sha256(content.read()).hexdigest())

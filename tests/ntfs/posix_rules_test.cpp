@@ -23,7 +23,7 @@ const ErrnoCase kErrnoCases[] = {
     {EBUSY, 32},  {EWOULDBLOCK, 32}, {ETXTBSY, 32}, {ENODATA, 1168},  {EIO, 1117},
     {ENOSPC, 112}, {EDQUOT, 1295}, {ELOOP, 1921},  {EMFILE, 4},      {ENFILE, 4},
     {ENOMEM, 8},  {EBADF, 6},      {EFAULT, 487},  {EMLINK, 1142},   {EISDIR, 5},
-    {ENOTCONN, 21}, {ERANGE, 122}, {E2BIG, 87},
+    {ENOTCONN, 21}, {ERANGE, 122}, {E2BIG, 87},    {EILSEQ, 123},
 };
 
 TEST(ErrnoTable, EachErrnoBecomesTheWin32NumberForTheSameFailure)
