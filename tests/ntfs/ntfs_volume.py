@@ -148,6 +148,63 @@ class Volume:
         return entries
 
 
+def create_items(volume, items):
+    """Makes each (relative path, content, DOS name or None): content None is
+    a folder, "fifo" a FIFO, ("link", target) a symbolic link, bytes a file."""
+    for relative, content, dos_name in items:
+        path = volume.path(relative)
+        if content is None:
+            os.mkdir(path)
+        elif content == "fifo":
+            os.mkfifo(path)
+        elif isinstance(content, tuple):
+            os.symlink(content[1], path)
+        else:
+            with open(path, "wb") as item:
+                item.write(content)
+        if dos_name is not None:
+            os.setxattr(path, DOS_NAME, dos_name.encode("ascii"), follow_symlinks=False)
+
+
+def open_populated(populate, read_only=False):
+    """A new volume, mounted and filled by populate(volume); closed again if
+    that fails."""
+    volume = Volume()
+    try:
+        volume.mount()
+        populate(volume)
+        if read_only:
+            volume.unmount()
+            volume.mount(read_only=True)
+    except BaseException:
+        volume.close()
+        raise
+    return volume
+
+
+def with_changes(before, changes):
+    """The snapshot `before` with the DOS names in `changes` (relative path
+    -> name) put in."""
+    wanted = dict(before)
+    for relative, dos_name in changes.items():
+        wanted[relative] = (wanted[relative][0], dos_name)
+    return wanted
+
+
+class VolumeChecks:
+    """For unittest cases: the check that follows every run."""
+
+    def check_volume(self, volume, wanted):
+        """Without velmora: the volume holds `wanted`, and still does after
+        it is unmounted, checked with ntfsfix and mounted again."""
+        self.assertEqual(volume.snapshot(), wanted)
+        volume.unmount()
+        fsck, report = volume.check()
+        self.assertEqual(fsck, 0, report)
+        volume.mount(read_only=volume.read_only)
+        self.assertEqual(volume.snapshot(), wanted)
+
+
 def run_velmora(executable, args, stdin=b"", cwd=None, argv0=None):
     """Runs velmora as a user would; returns (exit code, standard output,
     standard error). stdin None reads /dev/null; bytes are fed, then end."""

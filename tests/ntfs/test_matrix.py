@@ -22,8 +22,8 @@ import unittest
 
 sys.dont_write_bytecode = True  # no __pycache__ in the source tree
 import expected as E  # noqa: E402
-from ntfs_volume import (DOS_NAME, Volume, check_prerequisites_or_exit,  # noqa: E402
-                         read_dos_name)
+from ntfs_volume import (DOS_NAME, VolumeChecks, check_prerequisites_or_exit,  # noqa: E402
+                         create_items, open_populated, read_dos_name, with_changes)
 
 VELMORA = None  # set from the command line
 SYNTAX = None   # the syntax screen, as "velmora /?" prints it
@@ -80,19 +80,7 @@ def padded(root, length):
 
 
 def populate(volume):
-    for relative, content, dos_name in FIXTURE:
-        path = volume.path(relative)
-        if content is None:
-            os.mkdir(path)
-        elif content == "fifo":
-            os.mkfifo(path)
-        elif isinstance(content, tuple):
-            os.symlink(content[1], path)
-        else:
-            with open(path, "wb") as item:
-                item.write(content)
-        if dos_name is not None:
-            os.setxattr(path, DOS_NAME, dos_name.encode("ascii"), follow_symlinks=False)
+    create_items(volume, FIXTURE)
     for name in long_names(volume.root).values():
         with open(volume.path(name), "wb") as item:
             item.write(name.encode("ascii"))
@@ -149,27 +137,10 @@ class Case:
         self.changes, self.cwd, self.stdin = changes or {}, cwd, stdin
 
 
-class MatrixCase(unittest.TestCase):
+class MatrixCase(VolumeChecks, unittest.TestCase):
 
     def open_volume(self):
-        volume = Volume()
-        try:
-            volume.mount()
-            populate(volume)
-        except BaseException:
-            volume.close()
-            raise
-        return volume
-
-    def check_volume(self, volume, wanted):
-        """Without velmora: the volume holds `wanted`, and still does after
-        it is unmounted, checked and mounted again."""
-        self.assertEqual(volume.snapshot(), wanted)
-        volume.unmount()
-        fsck, report = volume.check()
-        self.assertEqual(fsck, 0, report)
-        volume.mount()
-        self.assertEqual(volume.snapshot(), wanted)
+        return open_populated(populate)
 
     def check_run(self, status, out, err, output, code):
         self.assertGreaterEqual(status, 0, "velmora was killed by signal %d" % -status)
@@ -183,11 +154,8 @@ class MatrixCase(unittest.TestCase):
         status, out, err = run(args, stdin=case.stdin,
                                cwd=volume.path(case.cwd) if case.cwd else None)
         self.check_run(status, out, err, output, case.code)
-        wanted = dict(before)
-        for relative, dos_name in case.changes.items():
-            relative = substitute(relative, volume)
-            wanted[relative] = (wanted[relative][0], dos_name)
-        self.check_volume(volume, wanted)
+        changes = {substitute(relative, volume): name for relative, name in case.changes.items()}
+        self.check_volume(volume, with_changes(before, changes))
 
     def run_cases(self, cases):
         """Runs that change nothing share one volume; a run that changes
@@ -525,10 +493,7 @@ class OutputTest(MatrixCase):
                         os.close(write_end)
                     self.assertEqual(result.returncode, E.exit_status(code))
                     self.assertEqual(result.stderr, b"")
-                    wanted = dict(before)
-                    for relative, dos_name in changes.items():
-                        wanted[relative] = (wanted[relative][0], dos_name)
-                    self.check_volume(volume, wanted)
+                    self.check_volume(volume, with_changes(before, changes))
                 finally:
                     volume.close()
 

@@ -17,8 +17,8 @@ import unittest
 
 sys.dont_write_bytecode = True  # no __pycache__ in the source tree
 import expected as E  # noqa: E402
-from ntfs_volume import (DOS_NAME, Volume, check_prerequisites_or_exit,
-                         run_velmora)
+from ntfs_volume import (DOS_NAME, VolumeChecks, check_prerequisites_or_exit,  # noqa: E402
+                         create_items, open_populated, run_velmora, with_changes)
 
 VELMORA = None  # set from the command line
 
@@ -41,36 +41,16 @@ HARD_LINK = ("Data Folder/twin.txt", "Data Folder/twin again.txt")
 
 
 def populate(volume):
-    for relative, content, dos_name in FIXTURE:
-        path = volume.path(relative)
-        if content is None:
-            os.mkdir(path)
-        elif isinstance(content, tuple):
-            os.symlink(content[1], path)
-        else:
-            with open(path, "wb") as item:
-                item.write(content)
-        if dos_name is not None:
-            os.setxattr(path, DOS_NAME, dos_name.encode("ascii"), follow_symlinks=False)
+    create_items(volume, FIXTURE)
     os.link(volume.path(HARD_LINK[0]), volume.path(HARD_LINK[1]))
 
 
-class NtfsCase(unittest.TestCase):
+class NtfsCase(VolumeChecks, unittest.TestCase):
     """A fresh, populated volume per run; `changes` maps a relative path to
     the DOS name it must hold afterwards; everything else must not move."""
 
     def open_volume(self, read_only=False):
-        volume = Volume()
-        try:
-            volume.mount()
-            populate(volume)
-            if read_only:
-                volume.unmount()
-                volume.mount(read_only=True)
-        except BaseException:
-            volume.close()
-            raise
-        return volume
+        return open_populated(populate, read_only)
 
     def expect(self, volume, args, stdin, output, code, changes, cwd=None, before=None,
                locked=None):
@@ -93,18 +73,8 @@ class NtfsCase(unittest.TestCase):
         self.assertEqual(err, b"")
         self.assertEqual(status, E.exit_status(code))
 
-        wanted = dict(before)
-        for relative, dos_name in changes.items():
-            what, _ = wanted[relative]
-            wanted[relative] = (what, dos_name)
-        self.assertEqual(volume.snapshot(), wanted)
-
         # What the run did must be on the disk, and the disk sound.
-        volume.unmount()
-        fsck, report = volume.check()
-        self.assertEqual(fsck, 0, report)
-        volume.mount(read_only=volume.read_only)
-        self.assertEqual(volume.snapshot(), wanted)
+        self.check_volume(volume, with_changes(before, changes))
 
     def run_cases(self, cases, read_only=False):
         for label, args, cwd, stdin, output, code, changes in cases:
