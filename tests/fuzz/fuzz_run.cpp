@@ -24,8 +24,8 @@
 #include <string>
 #include <vector>
 
-#include "cli/run.h"
 #include "double/fake_platform.h"
+#include "unit/harness.h"
 
 namespace {
 
@@ -126,14 +126,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     const bool consent = !confirm || (!input.empty() && (input[0] == 'y' || input[0] == 'Y'));
 
-    std::vector<std::vector<char>> storage;
-    for (const std::string& a : arguments)
-        storage.emplace_back(a.c_str(), a.c_str() + a.size() + 1);
-    std::vector<char*> argv;
-    for (std::vector<char>& a : storage)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-
     std::FILE* in = input.empty() ? std::fopen("/dev/null", "r")
                                   : fmemopen(const_cast<char*>(input.data()), input.size(), "r");
     char* outBuffer = nullptr;
@@ -141,8 +133,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::FILE* out = open_memstream(&outBuffer, &outSize);
     Require(in != nullptr && out != nullptr, "test streams");
 
-    fake::Reset(script, out);
-    const std::uint32_t exitCode = VelmoraMain(static_cast<int>(argv.size() - 1), argv.data(), Console{in, out});
+    const std::uint32_t exitCode = RunToolWith(arguments, script, in, out);
     std::fclose(in);
     std::fclose(out);
     const std::string output(outBuffer, outSize);
