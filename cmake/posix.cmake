@@ -1,7 +1,8 @@
 # Linux (and other POSIX) build: the platform layer over ntfs-3g.
 add_library(velmora_posix_platform STATIC
   src/platform/posix.cpp
-  src/platform/posix_rules.cpp)
+  src/platform/posix_rules.cpp
+  src/platform/posix_folder.cpp)
 target_include_directories(velmora_posix_platform PUBLIC src)
 target_compile_options(velmora_posix_platform PRIVATE ${VELMORA_WARNINGS})
 

@@ -24,20 +24,15 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/posix_folder.h"
 #include "platform/posix_rules.h"
 
+using namespace posixfolder;
 using namespace posixrules;
 
 namespace {
 
-constexpr char kDosNameAttribute[] = "system.ntfs_dos_name";
-
-// A short name has at most 12 characters. A longer value read back is not
-// one, and the long name is shown instead.
-constexpr std::size_t kDosNameBuffer = 16;
-
 // Paths as the kernel takes them: PATH_MAX bytes with the terminator.
-constexpr std::size_t kPathMax = PATH_MAX;
 
 // Each component of at least one byte grows to at most kDosNameBuffer - 1
 // bytes plus its separator, so a short path never needs more than this.
@@ -102,50 +97,6 @@ void SetLastErrorFromErrno(int error)
     lastError = Win32FromErrno(error);
 }
 
-// Reads the DOS name of the entry `path` names (a link's own, not its
-// target's). Returns its length, or 0 when it has none, with the errno of
-// the failure in *error (0 when the attribute was read).
-std::size_t ReadDosName(const char* path, char* name, int* error)
-{
-    const ssize_t length = lgetxattr(path, kDosNameAttribute, name, kDosNameBuffer - 1);
-    if (length < 0) {
-        *error = errno;
-        return 0;
-    }
-    *error = 0;
-    std::size_t size = static_cast<std::size_t>(length);
-    // Tolerate a stored terminator; refuse a value that could not be a name.
-    while (size > 0 && name[size - 1] == '\0')
-        --size;
-    name[size] = '\0';
-    if (std::strlen(name) != size || std::strchr(name, '/') != nullptr)
-        return 0;
-    return size;
-}
-
-// The file system keeps no extended attributes of this kind at all.
-bool IsNotSupported(int error)
-{
-#if EOPNOTSUPP != ENOTSUP
-    if (error == EOPNOTSUPP)
-        return true;
-#endif
-    return error == ENOTSUP;
-}
-
-// Errors of lgetxattr that still prove the entry exists: it has no DOS name
-// (ENODATA), the file system keeps none (ENOTSUP), it is the volume root,
-// for which ntfs-3g answers EPERM, or the value is not a short name (ERANGE).
-bool ExistsWithoutDosName(int error)
-{
-    return error == ENODATA || IsNotSupported(error) || error == EPERM || error == ERANGE;
-}
-
-bool IsDotOrDotDot(const char* name, std::size_t length)
-{
-    return (length == 1 && name[0] == '.') || (length == 2 && name[0] == '.' && name[1] == '.');
-}
-
 // The short path is built here first, so that the caller's buffer is
 // written only when all of it fits.
 char shortPathScratch[kShortPathMax];
@@ -161,113 +112,139 @@ void AppendToShortPath(ShortPathBuilder* builder, const char* text, std::size_t 
     builder->length += count;
 }
 
-// The folder whose entries must not clash with the item's new short name.
-// A folder's parent is asked for through "..", which also serves "." and
-// paths with trailing slashes; anything else lives in the folder its path
-// names before the last slash.
-bool FolderOfItem(const OpenItem& item, char* folder, std::size_t folderSize)
+// The folder path of an item that is not a folder: the path up to its last
+// slash; `name` gets the entry's name, what follows that slash. A folder's
+// own folder is found through its descriptor instead (OpenParentOf).
+bool FolderOfPath(const char* path, char* folder, std::size_t folderSize, const char** name)
 {
-    const std::size_t length = std::strlen(item.path);
-    if (item.isFolder) {
-        if (length + 4 > folderSize)
-            return false;
-        std::memcpy(folder, item.path, length);
-        std::memcpy(folder + length, "/..", 4);
-        return true;
-    }
-    const char* lastSlash = std::strrchr(item.path, '/');
+    const char* lastSlash = std::strrchr(path, '/');
     if (lastSlash == nullptr) {
         folder[0] = '.';
         folder[1] = '\0';
+        *name = path;
         return true;
     }
-    std::size_t folderLength = static_cast<std::size_t>(lastSlash - item.path);
+    *name = lastSlash + 1;
+    std::size_t folderLength = static_cast<std::size_t>(lastSlash - path);
     if (folderLength == 0)
         folderLength = 1;   // the item sits in "/"
     if (folderLength + 1 > folderSize)
         return false;
-    std::memcpy(folder, item.path, folderLength);
+    std::memcpy(folder, path, folderLength);
     folder[folderLength] = '\0';
     return true;
 }
 
-// ntfs-3g numbers inodes by MFT record; record 5 is the root folder, which
-// also holds the volume's metadata files. ntfs-3g hides them from readdir,
-// yet on Windows their names are taken like any other.
-constexpr ino_t kNtfsRootRecord = 5;
-const char* const kNtfsRootMetadataFiles[] = {
-    "$MFT", "$MFTMirr", "$LogFile", "$Volume", "$AttrDef", "$Bitmap",
-    "$Boot", "$BadClus", "$Secure", "$UpCase", "$Extend",
-};
-
-bool IsRootMetadataName(const char* shortName)
+// Opens the folder that holds the item, as its path names it.
+plat::Dword OpenFolderOfItem(const OpenItem& item, Folder* folder, const char** name)
 {
-    for (const char* name : kNtfsRootMetadataFiles) {
-        if (EqualIgnoringAsciiCase(name, shortName))
-            return true;
+    if (item.isFolder) {
+        *name = nullptr;
+        char parentPath[kPathMax + 4];
+        std::snprintf(parentPath, sizeof parentPath, "%s/..", item.path);
+        return OpenParentOf(item.fd, parentPath, folder);
     }
-    return false;
+    char folderPath[kPathMax];
+    if (!FolderOfPath(item.path, folderPath, sizeof folderPath, name))
+        return kFilenameExcedRange;
+    return OpenFolder(folderPath, folder);
 }
 
-// Returns 0 when no other entry of the folder answers to `shortName`, by
-// its long name or by its short name, ASCII letter case ignored (NTFS looks
-// names up that way, so a clash would let a program reach the wrong item);
-// otherwise the Win32 number to fail with. Takes ownership of folderFd.
-plat::Dword CheckNameIsFree(int folderFd, const char* folder, const OpenItem& item,
-                            const char* shortName)
+// True when the item just opened is one of the NTFS volume's metadata
+// files (the reserved records, shown in the root, and all below $Extend).
+// Inode numbers are MFT records only where the file system keeps DOS names.
+bool IsVolumeMetadata(const char* path, const struct stat& status)
 {
-    DIR* entries = fdopendir(folderFd);
-    if (entries == nullptr) {
-        const int error = errno;
-        close(folderFd);
-        return Win32FromErrno(error);
-    }
-
-    char entryPath[kPathMax];
-    plat::Dword outcome = kSuccess;
-    for (;;) {
-        errno = 0;
-        const dirent* entry = readdir(entries);
-        if (entry == nullptr) {
-            if (errno != 0)
-                outcome = Win32FromErrno(errno);
-            break;
+    char probe[kDosNameBuffer];
+    if (lgetxattr(path, kDosNameAttribute, probe, sizeof probe) < 0 && IsNotSupported(errno))
+        return false;
+    int parent = -1;
+    if (S_ISDIR(status.st_mode)) {
+        const int folder = open(path, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (folder >= 0) {
+            parent = openat(folder, "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+            close(folder);
         }
-        const char* name = entry->d_name;
-        const std::size_t nameLength = std::strlen(name);
-        if (IsDotOrDotDot(name, nameLength))
-            continue;
-
-        bool clash = EqualIgnoringAsciiCase(name, shortName);
-        if (!clash) {
-            const int written = std::snprintf(entryPath, sizeof entryPath, "%s/%s", folder, name);
-            if (written < 0 || static_cast<std::size_t>(written) >= sizeof entryPath) {
-                outcome = kFilenameExcedRange;
-                break;
-            }
-            char dosName[kDosNameBuffer];
-            int error = 0;
-            const std::size_t dosLength = ReadDosName(entryPath, dosName, &error);
-            // An entry removed while the folder is read has no name to clash.
-            if (error != 0 && !ExistsWithoutDosName(error) && error != ENOENT) {
-                outcome = Win32FromErrno(error);
-                break;
-            }
-            clash = dosLength > 0 && EqualIgnoringAsciiCase(dosName, shortName);
-        }
-        if (!clash)
-            continue;
-
-        // The item's own long or short name may be the one asked for.
-        struct stat entryStatus;
-        if (fstatat(dirfd(entries), name, &entryStatus, AT_SYMLINK_NOFOLLOW) == 0 &&
-            entryStatus.st_dev == item.device && entryStatus.st_ino == item.inode)
-            continue;
-        outcome = kAlreadyExists;
-        break;
+    } else {
+        char folderPath[kPathMax];
+        const char* name = nullptr;
+        if (FolderOfPath(path, folderPath, sizeof folderPath, &name))
+            parent = open(folderPath, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     }
-    closedir(entries);
-    return outcome;
+    const bool metadata = IsNtfsMetadataItem(status, parent);
+    if (parent >= 0)
+        close(parent);
+    return metadata;
+}
+
+// What the scan of the item's folder looks for: the item's own entry, and
+// any other entry that answers to the new name.
+struct NameCheck {
+    const OpenItem* item;
+    const char* itemName;    // the entry's name when the path gives it
+    const char* shortName;
+    bool foundItem;
+    bool taken;
+    char entryName[NAME_MAX + 1];
+};
+
+bool CheckEntry(void* context, const Entry& entry)
+{
+    NameCheck* check = static_cast<NameCheck*>(context);
+    if (entry.status.st_ino == check->item->inode) {
+        // The item's own long and short names may be the one asked for.
+        if (!check->foundItem &&
+            (check->itemName == nullptr || std::strcmp(entry.name, check->itemName) == 0)) {
+            check->foundItem = true;
+            std::snprintf(check->entryName, sizeof check->entryName, "%s", entry.name);
+        }
+        return true;
+    }
+    // NTFS looks names up with ASCII letter case ignored, so a clash in any
+    // case would let a program reach the wrong item.
+    if (EqualIgnoringAsciiCase(entry.name, check->shortName) ||
+        (entry.dosLength > 0 && EqualIgnoringAsciiCase(entry.dosName, check->shortName))) {
+        check->taken = true;
+        return false;
+    }
+    return true;
+}
+
+// Every check of a new name against the folder that holds the item, with
+// the folder locked; on success the folder stays open and locked until the
+// name is set. Returns 0 or the Win32 number to fail with.
+plat::Dword CheckNewName(const OpenItem& item, const char* shortName, Folder* folder,
+                   NameCheck* check)
+{
+    folder->fd = -1;
+    const char* itemName = nullptr;
+    plat::Dword outcome = OpenFolderOfItem(item, folder, &itemName);
+    if (outcome != kSuccess)
+        return outcome;
+    // The volume root is no entry of any folder, so it has no name to set.
+    if (folder->device != item.device || folder->inode == item.inode)
+        return kInvalidParameter;
+    if (folder->inode == kNtfsRootRecord && IsRootMetadataName(shortName))
+        return kAlreadyExists;
+    outcome = LockFolder(*folder);
+    if (outcome != kSuccess)
+        return outcome;
+
+    check->item = &item;
+    check->itemName = itemName;
+    check->shortName = shortName;
+    check->foundItem = false;
+    check->taken = false;
+    outcome = ScanFolder(*folder, true, CheckEntry, check);
+    if (outcome != kSuccess)
+        return outcome;
+    if (check->taken)
+        return kAlreadyExists;
+    // The item is not (or no longer) an entry of the folder checked: it was
+    // moved away, or its path leads into it through a mount.
+    if (!check->foundItem)
+        return kFileNotFound;
+    return kSuccess;
 }
 
 }  // namespace
@@ -478,6 +455,12 @@ Handle CreateFileA(const char* fileName, Dword desiredAccess, Dword shareMode, v
         SetLastErrorFromErrno(errno);
         return InvalidHandle();
     }
+    // Windows lets no program open the volume's own files for a change
+    // (ntfs-3g opens some of them, and would let their names change).
+    if ((desiredAccess & (kGenericWrite | kDelete)) != 0 && IsVolumeMetadata(fileName, status)) {
+        lastError = kAccessDenied;
+        return InvalidHandle();
+    }
     const bool readable = S_ISREG(status.st_mode) || S_ISDIR(status.st_mode);
     // O_NONBLOCK: should the entry have become a FIFO since lstat, the open
     // must not wait for a writer. O_NOFOLLOW: nor follow a new link.
@@ -586,36 +569,24 @@ Bool SetFileShortNameA(Handle file, const char* shortName)
         return 0;
     }
 
-    char folder[kPathMax + 4];
-    if (!FolderOfItem(*item, folder, sizeof folder)) {
-        lastError = kFilenameExcedRange;
+    // The folder stays locked from the check to the change, so that another
+    // run's check cannot come in between.
+    Folder folder;
+    NameCheck check;
+    const Dword refusal = CheckNewName(*item, shortName, &folder, &check);
+    if (refusal != kSuccess) {
+        CloseFolder(&folder);
+        lastError = refusal;
         return 0;
     }
-    const int folderFd = open(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (folderFd < 0) {
-        SetLastErrorFromErrno(errno);
-        return 0;
-    }
-    struct stat folderStatus;
-    if (fstat(folderFd, &folderStatus) != 0) {
-        SetLastErrorFromErrno(errno);
-        close(folderFd);
-        return 0;
-    }
-    // The volume root is no entry of any folder, so it has no name to set.
-    if (folderStatus.st_dev != item->device || folderStatus.st_ino == item->inode) {
-        close(folderFd);
-        lastError = kInvalidParameter;
-        return 0;
-    }
-    if (folderStatus.st_ino == kNtfsRootRecord && IsRootMetadataName(shortName)) {
-        close(folderFd);
-        lastError = kAlreadyExists;
-        return 0;
-    }
-    const Dword clash = CheckNameIsFree(folderFd, folder, *item, shortName);
-    if (clash != kSuccess) {
-        lastError = clash;
+    // Right before the change: the folder still holds the item under the
+    // name checked. An item moved away meanwhile would take the name into
+    // a folder that was never checked.
+    struct stat entryStatus;
+    if (fstatat(folder.fd, check.entryName, &entryStatus, AT_SYMLINK_NOFOLLOW) != 0 ||
+        entryStatus.st_dev != item->device || entryStatus.st_ino != item->inode) {
+        CloseFolder(&folder);
+        lastError = kFileNotFound;
         return 0;
     }
 
@@ -628,12 +599,11 @@ Bool SetFileShortNameA(Handle file, const char* shortName)
         const char c = shortName[i];
         upperName[i] = (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
     }
-    const int result =
-        item->kind == OpenKind::opened
-            ? fsetxattr(item->fd, kDosNameAttribute, upperName, nameLength, 0)
-            : lsetxattr(item->path, kDosNameAttribute, upperName, nameLength, 0);
-    if (result != 0) {
-        SetLastErrorFromErrno(errno);
+    const int error = SetDosName(item->fd, item->kind == OpenKind::referred, item->path,
+                                 upperName, nameLength);
+    CloseFolder(&folder);
+    if (error != 0) {
+        SetLastErrorFromErrno(error);
         return 0;
     }
     return 1;

@@ -98,6 +98,10 @@ const TextRow kTextTable[] = {
     {kDiskQuotaExceeded, "The disk quota has been exceeded.\n"},
     {kNoSuchPrivilege, "The privilege named is not known to the system.\n"},
     {kPrivilegeNotHeld, "The caller does not hold the privilege this change needs.\n"},
+    // The layer's own: another file system is mounted over an entry of the
+    // folder, so that entry's names cannot be read and a new name cannot be
+    // checked against them.
+    {kCantAccessFile, "An entry of the folder is covered by a mount; its names cannot be checked.\n"},
     {kCantResolveFilename, "The name cannot be resolved: too many symbolic links.\n"},
 };
 

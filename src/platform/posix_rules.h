@@ -38,6 +38,7 @@ constexpr plat::Dword kNotFound = 1168;
 constexpr plat::Dword kDiskQuotaExceeded = 1295;
 constexpr plat::Dword kNoSuchPrivilege = 1313;
 constexpr plat::Dword kPrivilegeNotHeld = 1314;
+constexpr plat::Dword kCantAccessFile = 1920;
 constexpr plat::Dword kCantResolveFilename = 1921;
 
 // The Win32 number a Windows user would see for the same failure. An errno

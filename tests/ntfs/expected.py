@@ -8,6 +8,7 @@ TEXTS = {
     0: "The operation succeeded.\n",
     2: "The file or folder does not exist.\n",
     3: "A folder on the path does not exist.\n",
+    5: "Permission to access the item was refused.\n",
     19: "The volume is mounted read-only.\n",
     32: "The file or folder is in use by another process.\n",
     50: "The file system does not support short names.\n",
@@ -16,6 +17,7 @@ TEXTS = {
     183: "The name is already used by another item in the folder.\n",
     206: "The file name or path is too long.\n",
     1142: "The file has more than one hard link.\n",
+    1920: "An entry of the folder is covered by a mount; its names cannot be checked.\n",
     1921: "The name cannot be resolved: too many symbolic links.\n",
 }
 

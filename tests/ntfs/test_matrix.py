@@ -15,9 +15,11 @@ mounted again and compared once more.
 """
 
 import errno
+import fcntl
 import os
 import subprocess
 import sys
+import time
 import unittest
 
 sys.dont_write_bytecode = True  # no __pycache__ in the source tree
@@ -569,6 +571,219 @@ class ConcurrencyTest(MatrixCase):
         wanted = dict(before)
         wanted[relative] = (wanted[relative][0], final)
         self.check_volume(volume, wanted)
+
+
+# The volume's own files: the reserved records ntfs-3g shows in the root,
+# and what lies below $Extend.
+METADATA_FILES = ["$MFT", "$MFTMirr", "$LogFile", "$Volume", "$AttrDef", "$Bitmap", "$Boot",
+                  "$BadClus", "$Secure", "$UpCase", "$Extend", "$Extend/$Quota",
+                  "$Extend/$ObjId", "$Extend/$Reparse"]
+
+
+def metadata_names(volume):
+    return {name: read_dos_name(volume.path(name)) for name in METADATA_FILES}
+
+
+class SystemFileTest(MatrixCase):
+    """Windows lets no program open the volume's metadata files for a
+    change: every one is refused at the open with 5, and keeps its names; a
+    query still shows them."""
+
+    def test_metadata_files(self):
+        volume = self.open_volume()
+        try:
+            before, names = volume.snapshot(), metadata_names(volume)
+            for name in METADATA_FILES:
+                shown = names[name] or name.split("/")[-1]
+                target = "/F:" + volume.path(name)
+                for label, args, output, code in (
+                        ("query", [target], E.query(shown), 1),
+                        ("change", [target, "/SFN:SYSX", "/Y"],
+                         E.query(shown) + E.open_failure(5), 5),
+                        # The name the file answers to already, in upper case.
+                        ("its own name", [target, "/SFN:" + shown.upper()[:8], "/Y"],
+                         E.query(shown) + E.open_failure(5), 5)):
+                    with self.subTest(name=name, run=label):
+                        self.check_run(*run(args), as_bytes(output), code)
+            self.check_volume(volume, before)
+            self.assertEqual(metadata_names(volume), names)
+        finally:
+            volume.close()
+
+
+def mount(*args):
+    subprocess.run(["mount"] + list(args), check=True)
+
+
+class MountCase(MatrixCase):
+    """Runs on a volume with something mounted inside it: each case sets up
+    its mounts on a fresh volume, and they are gone before the volume is
+    checked."""
+
+    def run_mounted(self, label, setup, args, output, code, changes=None):
+        with self.subTest(label):
+            volume = self.open_volume()
+            mounts = []
+            try:
+                os.mkdir(volume.path("portal"))
+                before = volume.snapshot()
+                for source, target in setup:
+                    if source == "tmpfs":
+                        mount("-t", "tmpfs", "tmpfs", volume.path(target))
+                    else:
+                        mount("--bind", volume.path(source), volume.path(target))
+                    mounts.append(volume.path(target))
+                status, out, err = run([substitute(a, volume) for a in args])
+                for target in reversed(mounts):
+                    subprocess.run(["umount", target], check=True)
+                mounts = []
+                self.check_run(status, out, err, as_bytes(substitute(output, volume)), code)
+                self.check_volume(volume, with_changes(before, changes or {}))
+            finally:
+                for target in reversed(mounts):
+                    subprocess.run(["umount", "-l", target])
+                volume.close()
+
+
+class MountTest(MountCase):
+    """The new name is checked against what the folder itself holds. Where
+    a mount covers an entry, that entry's names cannot be read, and the
+    change is refused (1920) rather than taken for free; an item reached
+    through a bind mount from another folder is refused too, as its folder
+    is not the one checked."""
+
+    def test_mounts_in_the_folder(self):
+        covered = E.outcome(1920)
+        self.run_mounted("a tmpfs over a folder that holds the name asked for",
+                         [("tmpfs", "Some Folder")], [PLAIN, "/SFN:SOMEFO~1", "/Y"],
+                         Q_PLAIN + covered, 1920)
+        self.run_mounted("a tmpfs over a folder, any other name",
+                         [("tmpfs", "Some Folder")], [PLAIN, "/SFN:NEW.TXT", "/Y"],
+                         Q_PLAIN + covered, 1920)
+        self.run_mounted("the item bind-mounted over an entry named as asked",
+                         [("A long file name.txt", "plain.txt")],
+                         ["/F:{root}/A long file name.txt", "/SFN:PLAIN.TXT", "/Y"],
+                         E.query("ALONGF~1.TXT") + covered, 1920)
+        self.run_mounted("a file of another folder reached through a bind mount",
+                         [("Some Folder/inner.txt", "plain.txt")],
+                         [PLAIN, "/SFN:DEEPER", "/Y"], Q_PLAIN + covered, 1920)
+        self.run_mounted("a folder of another folder reached through a bind mount",
+                         [("Some Folder/Deeper", "portal")],
+                         ["/F:{root}/portal", "/SFN:INNER.TXT", "/Y"],
+                         E.query("portal") + covered, 1920)
+
+    def test_through_a_bind_mounted_folder(self):
+        # The folder the path names is the item's own, seen elsewhere: its
+        # entries are checked, and the change is made.
+        self.run_mounted("a name taken in the real folder", [("Some Folder", "portal")],
+                         ["/F:{root}/portal/inner.txt", "/SFN:DEEPER", "/Y"],
+                         E.query("inner.txt") + E.outcome(183), 183)
+        self.run_mounted("a free name", [("Some Folder", "portal")],
+                         ["/F:{root}/portal/inner.txt", "/SFN:INNER2.TXT", "/Y"],
+                         E.query("inner.txt") + E.outcome(0), 0,
+                         {"Some Folder/inner.txt": "INNER2.TXT"})
+
+
+class NameStorageTest(MatrixCase):
+    """How ntfs-3g keeps what velmora sets, as README describes it."""
+
+    def test_own_long_name_in_another_case(self):
+        # One name then serves as both; the long name keeps its spelling.
+        self.run_cases([
+            Case("plain.txt given PLAIN.TXT", [PLAIN, "/SFN:PLAIN.TXT", "/Y"],
+                 Q_PLAIN + E.outcome(0), 0, {"plain.txt": "PLAIN.TXT"}),
+            Case("plain.txt given Plain.Txt", [PLAIN, "/SFN:Plain.Txt", "/Y"],
+                 Q_PLAIN + E.outcome(0), 0, {"plain.txt": "PLAIN.TXT"}),
+        ])
+
+    def test_sibling_with_hard_links(self):
+        # Its short name cannot be read, so no name in its folder can be
+        # checked: every change there is refused, and nothing is written.
+        volume = self.open_volume()
+        try:
+            create_items(volume, [("Some Folder/Twin file.txt", b"twin\n", "TWINFI~1.TXT")])
+            os.link(volume.path("Some Folder/Twin file.txt"), volume.path("Some Folder/twin2"))
+            before = volume.snapshot()
+            self.check_run(*run(["/F:" + volume.path("Some Folder/inner.txt"),
+                                 "/SFN:INNER2.TXT", "/Y"]),
+                           as_bytes(E.query("inner.txt") + E.outcome(1142)), 1142)
+            self.check_volume(volume, before)
+        finally:
+            volume.close()
+
+
+def holds_open(pid, paths):
+    """True when process `pid` has every one of `paths` open."""
+    try:
+        folder = "/proc/%d/fd" % pid
+        targets = {os.readlink(os.path.join(folder, fd)) for fd in os.listdir(folder)}
+    except OSError:
+        return False
+    return all(path in targets for path in paths)
+
+
+class RaceTest(MatrixCase):
+    """Between the open and the change the item's folder is locked, checked,
+    and asked once more whether it still holds the item. The test holds that
+    lock itself, changes the folder while velmora waits, then lets go."""
+
+    def race(self, args, item, change_folder):
+        volume = self.open_volume()
+        try:
+            lock = os.open(volume.root, os.O_RDONLY | os.O_DIRECTORY)
+            try:
+                fcntl.flock(lock, fcntl.LOCK_EX)
+                runner = subprocess.Popen([VELMORA] + [as_bytes(substitute(a, volume)) for a in args],
+                                          stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                          stderr=subprocess.PIPE)
+                deadline = time.monotonic() + 20
+                while not holds_open(runner.pid, [volume.path(item), volume.root]):
+                    if runner.poll() is not None or time.monotonic() > deadline:
+                        break
+                    time.sleep(0.001)
+                change_folder(volume)
+                after = volume.snapshot()
+            finally:
+                os.close(lock)
+            out, err = runner.communicate(timeout=60)
+            return volume, runner.returncode, out, err, after
+        except BaseException:
+            volume.close()
+            raise
+
+    def test_item_moved_away_while_waiting(self):
+        # The item lands next to an entry that answers to the name asked for.
+        volume, status, out, err, after = self.race(
+            [PLAIN, "/SFN:DEEPER", "/Y"], "plain.txt",
+            lambda v: os.rename(v.path("plain.txt"), v.path("Some Folder/plain.txt")))
+        try:
+            self.check_run(status, out, err, as_bytes(Q_PLAIN + E.outcome(2)), 2)
+            self.check_volume(volume, after)
+        finally:
+            volume.close()
+
+    def test_link_replaced_while_waiting(self):
+        # The file renamed over the link must not receive the link's name.
+        volume, status, out, err, after = self.race(
+            ["/F:{root}/link to plain", "/SFN:LINKP", "/Y"], "link to plain",
+            lambda v: os.rename(v.path("A long file name.txt"), v.path("link to plain")))
+        try:
+            self.check_run(status, out, err,
+                           as_bytes(E.query("link to plain") + E.outcome(2)), 2)
+            self.check_volume(volume, after)
+        finally:
+            volume.close()
+
+    def test_waits_for_the_folder(self):
+        # Nothing changes in the folder meanwhile: the run goes on once the
+        # lock is free.
+        volume, status, out, err, after = self.race(
+            [PLAIN, "/SFN:NEW.TXT", "/Y"], "plain.txt", lambda v: None)
+        try:
+            self.check_run(status, out, err, as_bytes(Q_PLAIN + E.outcome(0)), 0)
+            self.check_volume(volume, with_changes(after, {"plain.txt": "NEW.TXT"}))
+        finally:
+            volume.close()
 
 
 def main():
