@@ -6,6 +6,11 @@ set(VELMORA_WIN32_WINNT 0x0501)
 set(VELMORA_SUBSYSTEM_MINOR 1)
 include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)
 
+# Windows XP runs on every Pentium-class processor: no cmov, no MMX or SSE
+# in the code built here (GCC's default for this target is the Pentium Pro).
+# CMakeLists.txt passes it to every target.
+set(VELMORA_CPU_FLAGS -march=i586)
+
 # No emulator: 32-bit Windows programs cannot run on these machines (the
 # 32-bit wine loader is deliberately not installed), so the x86 build is
 # checked statically only.

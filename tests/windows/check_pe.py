@@ -1,16 +1,24 @@
 #!/usr/bin/env python3
 """Static checks of velmora.exe as a file: what it imports, how Windows XP's
-loader sees it, its version record and icon group, and its size.
+loader sees it, its version record, icon group and manifest, its size, and
+(x86) the processor its code needs.
 
-usage: check_pe.py --arch x86|x64 --imports LIST EXE
+usage: check_pe.py --arch x86|x64 --imports LIST [--objdump OBJDUMP] EXE
+
+--objdump names the mingw-w64 objdump for the architecture; without it the
+x86 instruction check fails.
 
 Exit codes: 0 passed, 1 failed, 77 skipped (pefile missing outside CI; under
 CI=true that fails).
 """
 import argparse
+import io
 import os
+import re
 import struct
+import subprocess
 import sys
+import xml.etree.ElementTree as ElementTree
 
 SKIPPED = 77
 MAX_SIZE = 64 * 1024
@@ -22,6 +30,21 @@ CONSOLE = 3
 RT_ICON = 3
 RT_GROUP_ICON = 14
 RT_VERSION = 16
+RT_MANIFEST = 24
+# The id the loader reads a program's manifest from.
+PROCESS_MANIFEST_ID = 1
+
+ASM_V1 = 'urn:schemas-microsoft-com:asm.v1'
+ASM_V3 = 'urn:schemas-microsoft-com:asm.v3'
+
+# Instructions a Pentium (P5, the oldest processor Windows XP runs on) does
+# not have: the Pentium Pro's conditional moves and compares (cmov, fcmov,
+# fcomi, fucomi), rdpmc, the Pentium II's fxsave and sysenter, and MMX and
+# SSE, whose registers and control instructions are matched separately.
+BEYOND_PENTIUM = re.compile(
+    r'(cmov\w*|fcmov\w*|fu?comip?|rdpmc|fxsave\w*|fxrstor\w*|sysenter|sysexit|emms|'
+    r'ldmxcsr|stmxcsr|prefetch\w*|[lsm]fence|clflush|movnti)')
+MMX_OR_SSE_REGISTER = re.compile(r'%[xy]?mm\d')
 
 EXPECTED_STRINGS = {
     'Comments': 'Sets the 8.3 SFN (Short File Name) for the specified file or folder. '
@@ -162,10 +185,87 @@ def check_icons(pe, checks):
     checks.check('icon images', EXPECTED_ICONS, drawn)
 
 
+def namespace_declarations(data):
+    """The manifest's elements in document order, each as (tag, attributes,
+    [namespaces it declares])."""
+    elements = []
+    pending = []
+    for event, item in ElementTree.iterparse(io.BytesIO(data),
+                                             events=('start-ns', 'start')):
+        if event == 'start-ns':
+            pending.append(item[1])
+        else:
+            elements.append((item.tag, dict(item.attrib), pending))
+            pending = []
+    return elements
+
+
+def check_manifest(pe, checks):
+    manifests = resources_of_type(pe, RT_MANIFEST)
+    checks.check('one manifest, id 1', [PROCESS_MANIFEST_ID], sorted(manifests, key=str))
+    data = manifests.get(PROCESS_MANIFEST_ID)
+    if data is None:
+        return
+    try:
+        elements = namespace_declarations(data)
+    except ElementTree.ParseError as error:
+        checks.check('manifest is well-formed XML', 'well-formed', str(error))
+        return
+    root_tag, root_attributes, _ = elements[0]
+    checks.check('manifest root', '{%s}assembly' % ASM_V1, root_tag)
+    checks.check('manifest version', '1.0', root_attributes.get('manifestVersion'))
+
+    # XP SP2 fails on an element that declares a namespace it already has
+    # in scope; one declaration of each in the whole manifest rules that out.
+    declared = [uri for _, _, uris in elements for uri in uris]
+    checks.check('each namespace declared once', [],
+                 sorted({uri for uri in declared if declared.count(uri) > 1}))
+    # XP without service packs refuses trustInfo in the asm.v1 namespace.
+    trust = [(tag, uris) for tag, _, uris in elements if tag.endswith('}trustInfo')]
+    checks.check('one trustInfo, in the asm.v3 namespace',
+                 ['{%s}trustInfo' % ASM_V3], [tag for tag, _ in trust])
+    checks.check('asm.v3 declared on trustInfo itself', [[ASM_V3]],
+                 [[uri for uri in uris if uri == ASM_V3] for _, uris in trust])
+
+    root = ElementTree.fromstring(data)
+    path = '{0}trustInfo/{0}security/{0}requestedPrivileges/{0}requestedExecutionLevel'.format(
+        '{%s}' % ASM_V3)
+    levels = [(level.get('level'), level.get('uiAccess')) for level in root.findall(path)]
+    checks.check('requestedExecutionLevel asInvoker, uiAccess false',
+                 [('asInvoker', 'false')], levels)
+
+
+def check_instructions(exe, objdump, checks):
+    """x86 only: no instruction the Pentium lacks anywhere in the code, ours
+    or the libraries'."""
+    if not objdump:
+        checks.check('objdump given for the instruction check', True, False)
+        return
+    listing = subprocess.run([objdump, '-d', '--no-show-raw-insn', exe], check=True,
+                             stdout=subprocess.PIPE, universal_newlines=True).stdout
+    found = []
+    count = 0
+    for line in listing.splitlines():
+        fields = line.split('\t')
+        if len(fields) < 2 or not fields[0].strip().endswith(':'):
+            continue
+        count += 1
+        instruction = fields[1].split()
+        if not instruction:
+            continue
+        if BEYOND_PENTIUM.fullmatch(instruction[0]) or MMX_OR_SSE_REGISTER.search(fields[1]):
+            found.append(line.strip())
+    print('      %d instructions disassembled' % count)
+    checks.check('code disassembled', True, count > 100)
+    checks.check('no instruction beyond the Pentium (cmov, fcomi, MMX, SSE ...)', [],
+                 found[:20])
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument('--arch', choices=sorted(MACHINE), required=True)
     parser.add_argument('--imports', required=True)
+    parser.add_argument('--objdump')
     parser.add_argument('exe')
     options = parser.parse_args()
     try:
@@ -187,6 +287,9 @@ def main():
     check_imports(pe, read_allowed(options.imports, options.arch), checks)
     check_version_record(pe, checks)
     check_icons(pe, checks)
+    check_manifest(pe, checks)
+    if options.arch == 'x86':
+        check_instructions(options.exe, options.objdump, checks)
     if checks.failed:
         print('%d check(s) failed' % checks.failed)
         return 1
