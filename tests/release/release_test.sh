@@ -65,6 +65,12 @@ done
 listing() { (cd "$1/dist" && find . -type f | sort | xargs sha256sum); }
 check 'both releases are the same, byte for byte' "$(listing "$first")" "$(listing "$second")"
 if [ "$(listing "$first")" != "$(listing "$second")" ]; then
+    # diffoscope says where two files differ. It is fetched only now, and
+    # without the hundreds of packages it recommends for other formats.
+    if ! command -v diffoscope >/dev/null && [ "$(id -u)" -eq 0 ]; then
+        DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends \
+            diffoscope-minimal >/dev/null 2>&1 || true
+    fi
     for file in "$first"/dist/*; do
         name=${file##*/}
         cmp -s "$file" "$second/dist/$name" && continue
