@@ -6,12 +6,12 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 case "$1" in
 clang-tidy)
-    # win32.cpp needs the Windows headers: it is checked for a mingw-w64
-    # target with them.
-    files=$(find src -name '*.cpp' ! -name win32.cpp | sort)
+    # The Windows layers need the Windows headers: they are checked for a
+    # mingw-w64 target with them.
+    files=$(find src -name '*.cpp' ! -name '*win32*' | sort)
     clang-tidy --quiet -p "$2" $files
     gxx_include=$(ls -d /usr/lib/gcc/x86_64-w64-mingw32/*-win32/include/c++ | head -n 1)
-    clang-tidy --quiet src/platform/win32.cpp -- --target=x86_64-w64-mingw32 -std=c++17 -Isrc \
+    clang-tidy --quiet $(find src -name '*win32*.cpp' | sort) -- --target=x86_64-w64-mingw32 -std=c++17 -Isrc \
         -D_WIN32_WINNT=0x0502 -isystem "$gxx_include" -isystem "$gxx_include/x86_64-w64-mingw32" \
         -isystem /usr/x86_64-w64-mingw32/include
     ;;

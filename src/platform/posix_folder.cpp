@@ -149,6 +149,12 @@ plat::Dword OpenParentOf(int fd, const char* pathForPrefix, Folder* folder)
                       folder);
 }
 
+plat::Dword AdoptFolder(int fd, const char* path, Folder* folder)
+{
+    folder->fd = -1;
+    return FinishOpen(fd, path, folder);
+}
+
 void CloseFolder(Folder* folder)
 {
     if (folder->fd >= 0)

@@ -66,6 +66,9 @@ struct Folder {
 plat::Dword OpenFolder(const char* path, Folder* folder);
 // Opens the folder that holds the entry `fd` (a folder) refers to, as "..".
 plat::Dword OpenParentOf(int fd, const char* pathForPrefix, Folder* folder);
+// Takes over a descriptor of a folder already open (closed on failure);
+// `path` names it, for the rare system without /proc.
+plat::Dword AdoptFolder(int fd, const char* path, Folder* folder);
 void CloseFolder(Folder* folder);
 
 // Takes the exclusive lock that velmora and velmora-tree hold on a folder

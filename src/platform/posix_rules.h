@@ -5,6 +5,7 @@
 #ifndef VELMORA_POSIX_RULES_H
 #define VELMORA_POSIX_RULES_H
 
+#include "names/shortnames.h"
 #include "platform/platform.h"
 
 namespace posixrules {
@@ -50,14 +51,9 @@ plat::Dword Win32FromErrno(int error);
 // none (as Windows has no text for most numbers).
 const char* MessageText(plat::Dword messageId);
 
-// True when `name` is a valid 8.3 short name: only characters below 0x80,
-// no control character, blank or any of " * + , / : ; < = > ? [ \ ] |,
-// at most one period, a base of 1 to 8 characters and, after a period, an
-// extension of 1 to 3.
-bool IsValidShortName(const char* name);
-
-// Compares two strings folding only the ASCII letters A to Z.
-bool EqualIgnoringAsciiCase(const char* a, const char* b);
+// The 8.3 rules NTFS on Windows applies and ntfs-3g leaves out.
+using shortnames::EqualIgnoringAsciiCase;
+using shortnames::IsValidShortName;
 
 }  // namespace posixrules
 
