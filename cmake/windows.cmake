@@ -85,3 +85,5 @@ elseif(MSVC)
   set_property(TARGET velmora PROPERTY MSVC_RUNTIME_LIBRARY "MultiThreaded")
   target_link_options(velmora PRIVATE /SUBSYSTEM:CONSOLE,5.0${VELMORA_SUBSYSTEM_MINOR})
 endif()
+
+include(${CMAKE_CURRENT_LIST_DIR}/windows-tree.cmake OPTIONAL)

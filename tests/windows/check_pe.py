@@ -1,12 +1,16 @@
 #!/usr/bin/env python3
-"""Static checks of velmora.exe as a file: what it imports, how Windows XP's
-loader sees it, its version record, icon group and manifest, its size, and
-(x86) the processor its code needs.
+"""Static checks of velmora.exe or velmora-tree.exe as a file: what it
+imports, how Windows XP's loader sees it, its version record, icon group and
+manifest, its size, and (x86) the processor its code needs.
 
-usage: check_pe.py --arch x86|x64 --imports LIST [--objdump OBJDUMP] EXE
+usage: check_pe.py --arch x86|x64 --imports LIST [--objdump OBJDUMP]
+                   [--program velmora|velmora-tree] [--max-kib N]
+                   [--cpu pentium|pentium-pro] EXE
 
 --objdump names the mingw-w64 objdump for the architecture; without it the
-x86 instruction check fails.
+x86 instruction check fails. --program picks the version strings expected
+(velmora by default); --max-kib the size limit (64 by default); --cpu the
+oldest processor the x86 code may need (the Pentium by default).
 
 Exit codes: 0 passed, 1 failed, 77 skipped (pefile missing outside CI; under
 CI=true that fails).
@@ -21,7 +25,7 @@ import sys
 import xml.etree.ElementTree as ElementTree
 
 SKIPPED = 77
-MAX_SIZE = 64 * 1024
+DEFAULT_MAX_KIB = 64
 
 MACHINE = {'x86': 0x014C, 'x64': 0x8664}
 # Windows XP is 5.1; XP x64 and Server 2003 are 5.2.
@@ -44,15 +48,30 @@ ASM_V3 = 'urn:schemas-microsoft-com:asm.v3'
 BEYOND_PENTIUM = re.compile(
     r'(cmov\w*|fcmov\w*|fu?comip?|rdpmc|fxsave\w*|fxrstor\w*|sysenter|sysexit|emms|'
     r'ldmxcsr|stmxcsr|prefetch\w*|[lsm]fence|clflush|movnti)')
+# The Pentium Pro (P6) adds the conditional moves and compares and rdpmc;
+# the Pentium II's fxsave and sysenter, MMX and SSE stay beyond it.
+BEYOND_PENTIUM_PRO = re.compile(
+    r'(fxsave\w*|fxrstor\w*|sysenter|sysexit|emms|'
+    r'ldmxcsr|stmxcsr|prefetch\w*|[lsm]fence|clflush|movnti)')
+BEYOND = {'pentium': BEYOND_PENTIUM, 'pentium-pro': BEYOND_PENTIUM_PRO}
 MMX_OR_SSE_REGISTER = re.compile(r'%[xy]?mm\d')
 
-EXPECTED_STRINGS = {
-    'Comments': 'Sets the 8.3 SFN (Short File Name) for the specified file or folder. '
-                '(Requires Windows XP or later)',
+COMMON_STRINGS = {
     'FileVersion': '1.00',
     'ProductVersion': '1.00',
     'ProductName': 'Velmora',
-    'OriginalFilename': 'velmora.exe',
+}
+EXPECTED_STRINGS = {
+    'velmora': dict(COMMON_STRINGS, **{
+        'Comments': 'Sets the 8.3 SFN (Short File Name) for the specified file or folder. '
+                    '(Requires Windows XP or later)',
+        'OriginalFilename': 'velmora.exe',
+    }),
+    'velmora-tree': dict(COMMON_STRINGS, **{
+        'Comments': 'Saves the 8.3 short names of a folder tree and puts them back. '
+                    '(Requires Windows XP or later)',
+        'OriginalFilename': 'velmora-tree.exe',
+    }),
 }
 # Present and not empty; the wording is the project's own.
 REQUIRED_STRINGS = ('FileDescription', 'LegalCopyright', 'InternalName')
@@ -122,7 +141,7 @@ def check_headers(pe, arch, checks):
     checks.check('no debug sections', [], debug_sections)
 
 
-def check_version_record(pe, checks):
+def check_version_record(pe, program, checks):
     fixed = pe.VS_FIXEDFILEINFO[0] if hasattr(pe, 'VS_FIXEDFILEINFO') else None
     checks.check('version record present', True, fixed is not None)
     if fixed is None:
@@ -136,7 +155,7 @@ def check_version_record(pe, checks):
         for table in getattr(info, 'StringTable', []):
             for key, value in table.entries.items():
                 strings[key.decode('utf-8')] = value.decode('utf-8')
-    for key, value in EXPECTED_STRINGS.items():
+    for key, value in EXPECTED_STRINGS[program].items():
         checks.check('version string %s' % key, value, strings.get(key))
     for key in REQUIRED_STRINGS:
         checks.check('version string %s is given' % key, True, bool(strings.get(key)))
@@ -235,9 +254,9 @@ def check_manifest(pe, checks):
                  [('asInvoker', 'false')], levels)
 
 
-def check_instructions(exe, objdump, checks):
-    """x86 only: no instruction the Pentium lacks anywhere in the code, ours
-    or the libraries'."""
+def check_instructions(exe, objdump, cpu, checks):
+    """x86 only: no instruction the processor `cpu` lacks anywhere in the
+    code, ours or the libraries'."""
     if not objdump:
         checks.check('objdump given for the instruction check', True, False)
         return
@@ -253,12 +272,15 @@ def check_instructions(exe, objdump, checks):
         instruction = fields[1].split()
         if not instruction:
             continue
-        if BEYOND_PENTIUM.fullmatch(instruction[0]) or MMX_OR_SSE_REGISTER.search(fields[1]):
+        if BEYOND[cpu].fullmatch(instruction[0]) or MMX_OR_SSE_REGISTER.search(fields[1]):
             found.append(line.strip())
     print('      %d instructions disassembled' % count)
     checks.check('code disassembled', True, count > 100)
-    checks.check('no instruction beyond the Pentium (cmov, fcomi, MMX, SSE ...)', [],
-                 found[:20])
+    if cpu == 'pentium':
+        label = 'no instruction beyond the Pentium (cmov, fcomi, MMX, SSE ...)'
+    else:
+        label = 'no instruction beyond the Pentium Pro (MMX, SSE, sysenter ...)'
+    checks.check(label, [], found[:20])
 
 
 def main():
@@ -266,6 +288,9 @@ def main():
     parser.add_argument('--arch', choices=sorted(MACHINE), required=True)
     parser.add_argument('--imports', required=True)
     parser.add_argument('--objdump')
+    parser.add_argument('--program', choices=sorted(EXPECTED_STRINGS), default='velmora')
+    parser.add_argument('--max-kib', type=int, default=DEFAULT_MAX_KIB)
+    parser.add_argument('--cpu', choices=sorted(BEYOND), default='pentium')
     parser.add_argument('exe')
     options = parser.parse_args()
     try:
@@ -281,15 +306,15 @@ def main():
     checks = Checks()
     size = os.path.getsize(options.exe)
     print('      %s: %d bytes' % (options.exe, size))
-    checks.check('at most 64 KiB', True, size <= MAX_SIZE)
+    checks.check('at most %d KiB' % options.max_kib, True, size <= options.max_kib * 1024)
     pe = pefile.PE(options.exe)
     check_headers(pe, options.arch, checks)
     check_imports(pe, read_allowed(options.imports, options.arch), checks)
-    check_version_record(pe, checks)
+    check_version_record(pe, options.program, checks)
     check_icons(pe, checks)
     check_manifest(pe, checks)
     if options.arch == 'x86':
-        check_instructions(options.exe, options.objdump, checks)
+        check_instructions(options.exe, options.objdump, options.cpu, checks)
     if checks.failed:
         print('%d check(s) failed' % checks.failed)
         return 1
