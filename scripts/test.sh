@@ -13,7 +13,7 @@ cd "$(dirname "$0")/.."
 packages=(cmake ninja-build g++ clang clang-tidy cppcheck googletest python3
           g++-mingw-w64-x86-64-win32 g++-mingw-w64-i686-win32 wine64
           ntfs-3g attr python3-pefile icoutils locales libclang-rt-14-dev
-          zip unzip lintian)
+          zip unzip lintian tmux)
 bash scripts/install-missing.sh "${packages[@]}"
 
 presets=(host asan fuzz mingw-x64 mingw-x86)

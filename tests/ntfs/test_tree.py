@@ -10,6 +10,7 @@ volume is then checked without velmora-tree (getfattr's attribute, ntfsfix).
 
 import fcntl
 import os
+import shutil
 import signal
 import subprocess
 import sys
@@ -18,7 +19,7 @@ import time
 import unittest
 
 sys.dont_write_bytecode = True  # no __pycache__ in the source tree
-from ntfs_volume import (DOS_NAME, VolumeChecks, check_prerequisites_or_exit,  # noqa: E402
+from ntfs_volume import (DOS_NAME, Volume, VolumeChecks, check_prerequisites_or_exit,  # noqa: E402
                          create_items, open_populated, read_dos_name)
 
 TREE = None  # set from the command line
@@ -470,6 +471,73 @@ class RefusalTest(TreeCase):
         status, out, err = run_tree(["--help"])
         self.assertEqual((status, err), (0, b""))
         self.assertIn(b"velmora-tree restore [--dry-run] FOLDER LISTING\n", out)
+
+
+class ProgressTest(unittest.TestCase):
+    """A long restore with standard error on a terminal (a tmux pane) keeps
+    a live progress line there and takes it away at the end; with standard
+    error not a terminal, nothing of it is written."""
+
+    FILES = 5000
+
+    def setUp(self):
+        if shutil.which("tmux") is None:
+            if os.environ.get("CI", "").lower() == "true":
+                self.fail("tmux is missing (CI=true: a missing tool is a failure)")
+            self.skipTest("tmux is missing")
+        self.volume = Volume(size_mib=64)
+        self.addCleanup(self.volume.close)
+        self.volume.mount()
+        os.mkdir(self.volume.path("big"))
+        for number in range(self.FILES):
+            os.close(os.open(self.volume.path("big/file number %05d.txt" % number),
+                             os.O_CREAT | os.O_WRONLY))
+        self.work = tempfile.mkdtemp(prefix="velmora-tree-")
+        self.addCleanup(lambda: subprocess.run(["rm", "-rf", self.work]))
+        self.listing = os.path.join(self.work, "big.txt")
+        with open(self.listing, "w") as out:
+            out.write("velmora-tree listing 1\n")
+            for number in range(self.FILES):
+                out.write("F%05d.TXT\tbig/file number %05d.txt\n" % (number, number))
+
+    def test_progress_on_a_terminal_only(self):
+        output = os.path.join(self.work, "out")
+        session = "velmora-tree-progress-%d" % os.getpid()
+        command = "%s restore %s %s > %s; echo \"exit $?\" >> %s; sleep 60" % (
+            TREE, self.volume.root, self.listing, output, output)
+        subprocess.run(["tmux", "new-session", "-d", "-s", session, "-x", "120", "-y", "5",
+                        command], check=True)
+        self.addCleanup(lambda: subprocess.run(["tmux", "kill-session", "-t", session]))
+        seen = []
+        deadline = time.monotonic() + 120
+        while time.monotonic() < deadline:
+            pane = subprocess.run(["tmux", "capture-pane", "-p", "-t", session],
+                                  stdout=subprocess.PIPE, check=True).stdout.decode()
+            lines = [line for line in pane.splitlines() if line.strip()]
+            if lines and lines[-1] not in seen:
+                seen.append(lines[-1])
+            with open(output) as done:
+                if "exit " in done.read():
+                    break
+            time.sleep(0.02)
+        with open(output) as done:
+            lines = done.read().splitlines(keepends=True)
+        self.assertEqual(lines[-2:], ["restore: %d listed, %d changed, 0 already right, "
+                                      "0 in conflict, 0 missing, 0 invalid, 0 failed\n"
+                                      % (self.FILES, self.FILES), "exit 0\n"])
+        self.assertEqual(len(lines), self.FILES + 2)
+        progress = [line for line in seen if line.startswith("velmora-tree: ")]
+        self.assertGreaterEqual(len(progress), 2, seen)
+        for line in progress:
+            self.assertRegex(line, r"^velmora-tree: 1 folders, \d+ items, \d+ changes$")
+        final = subprocess.run(["tmux", "capture-pane", "-p", "-t", session],
+                               stdout=subprocess.PIPE, check=True).stdout.decode()
+        self.assertEqual(final.strip(), "", "the progress line stayed: %r" % final)
+
+        # The same long run again (every name right now), standard error a
+        # pipe: not a byte of progress.
+        status, out, err = run_tree(["restore", self.volume.root, self.listing])
+        self.assertEqual((status, err), (0, b""))
 
 
 def main():
