@@ -14,6 +14,8 @@
 # Exit codes: 0 passed, 1 failed, 77 skipped (no git repository outside CI).
 set -uo pipefail
 export PATH=$PATH:/usr/sbin:/sbin
+# One sort order for every list compared below.
+export LC_ALL=C
 
 source_dir=$1
 version=$2
@@ -168,7 +170,7 @@ done
 check 'deb: /usr/share/doc/velmora/copyright names the licence' "Copyright: 2026 the Velmora project" \
     "$(grep '^Copyright:' "$unpacked/deb/usr/share/doc/velmora/copyright")"
 check 'deb: a program in /usr/bin for each man page' \
-    "$(cd "$unpacked/deb/usr/share/man/man1" && ls | sed 's/\.1\.gz$//')" \
+    "$(cd "$unpacked/deb/usr/share/man/man1" && ls | sed 's/\.1\.gz$//' | sort)" \
     "$(cd "$unpacked/deb/usr/bin" && ls)"
 check 'deb and tarball carry the same programs' \
     "$(cd "$unpacked/deb/usr/bin" && ls)" \
