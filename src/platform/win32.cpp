@@ -62,8 +62,10 @@ Bool GetVersionExA(OsVersionInfo* versionInfo)
     }
     info.dwOSVersionInfoSize = versionInfo->osVersionInfoSize;
     // GetVersionExA is deprecated from Windows 8.1 on, but it is the only
-    // version call Windows XP has; a manifest-less program gets at most 6.2
-    // from it, which still carries a build number far above the gate's.
+    // version call Windows XP has. The manifest declares the systems up to
+    // Windows 10/11, which then report their own version; a later one would
+    // report at most the newest declared. Either way the build number is far
+    // above the gate's.
 #if defined(__GNUC__)
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"
