@@ -15,7 +15,6 @@ add_executable(velmora-tree
   src/platform/tree_win32_text.cpp
   src/platform/tree_win32_runtime.cpp
   src/tree/res/velmora-tree.rc)
-target_link_libraries(velmora-tree PRIVATE velmora_tree_logic)
 target_compile_options(velmora-tree PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${VELMORA_WARNINGS}>)
 target_include_directories(velmora-tree PRIVATE ${CMAKE_CURRENT_BINARY_DIR}
                                                 ${CMAKE_CURRENT_SOURCE_DIR}/src/cli/res)
@@ -24,16 +23,35 @@ set_source_files_properties(src/tree/res/velmora-tree.rc PROPERTIES
 
 if(MINGW)
   velmora_windows_program(velmora-tree)
-  # The logic as the program's own files: for size, without exceptions (the
-  # library's would-be throws end the program, tree_win32_runtime.cpp), and
-  # with the library's strings instantiated here (tree_win32_cxxconfig.h).
-  foreach(target velmora-tree velmora_tree_logic velmora_names)
-    target_compile_options(${target} PRIVATE
-      $<$<COMPILE_LANGUAGE:CXX>:${VELMORA_SIZE_FLAGS}>
-      "$<$<COMPILE_LANGUAGE:CXX>:SHELL:-include ${CMAKE_CURRENT_SOURCE_DIR}/src/platform/tree_win32_cxxconfig.h>")
+  # The logic and the 8.3 rules it uses are compiled as the program's own
+  # files rather than linked from their libraries, which the unit tests link
+  # as they are: for size; without exceptions (what the library would throw
+  # ends the program, tree_win32_runtime.cpp); and with libstdc++'s strings
+  # instantiated here, for the program's processor, instead of taken from
+  # the library's build (tree_win32_cxxconfig.h). Built with exceptions,
+  # those would bring the whole exception machinery back (some 100 KiB).
+  foreach(library velmora_tree_logic velmora_names)
+    get_target_property(sources ${library} SOURCES)
+    target_sources(velmora-tree PRIVATE ${sources})
+    # The logic is portable code and formats with C99 conversions (%zu),
+    # which msvcrt's printf lacks: it keeps mingw-w64's own, as it has when
+    # built as a library. (Wherever else these files are compiled, that is
+    # the default already.)
+    set_property(SOURCE ${sources} APPEND PROPERTY COMPILE_OPTIONS
+                 -U__USE_MINGW_ANSI_STDIO -D__USE_MINGW_ANSI_STDIO=1)
+    get_target_property(definitions ${library} COMPILE_DEFINITIONS)
+    if(definitions)
+      target_compile_definitions(velmora-tree PRIVATE ${definitions})
+    endif()
   endforeach()
-elseif(MSVC)
-  target_compile_definitions(velmora-tree PRIVATE _CRT_SECURE_NO_WARNINGS)
-  set_property(TARGET velmora-tree PROPERTY MSVC_RUNTIME_LIBRARY "MultiThreaded")
-  target_link_options(velmora-tree PRIVATE /SUBSYSTEM:CONSOLE,5.0${VELMORA_SUBSYSTEM_MINOR})
+  target_include_directories(velmora-tree PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/src)
+  target_compile_options(velmora-tree PRIVATE
+    "$<$<COMPILE_LANGUAGE:CXX>:SHELL:-include ${CMAKE_CURRENT_SOURCE_DIR}/src/platform/tree_win32_cxxconfig.h>")
+else()
+  target_link_libraries(velmora-tree PRIVATE velmora_tree_logic)
+  if(MSVC)
+    target_compile_definitions(velmora-tree PRIVATE _CRT_SECURE_NO_WARNINGS)
+    set_property(TARGET velmora-tree PROPERTY MSVC_RUNTIME_LIBRARY "MultiThreaded")
+    target_link_options(velmora-tree PRIVATE /SUBSYSTEM:CONSOLE,5.0${VELMORA_SUBSYSTEM_MINOR})
+  endif()
 endif()

@@ -296,20 +296,24 @@ TEST_F(TreeLayer, RefusesWhatIsNoFolder)
 
 // The entry is opened with no sharing before its name is set: while
 // another handle holds it, the change is refused with 32 and never reaches
-// the set. A missing entry fails at the same open.
+// the set (a path that named another item would fail otherwise, or reach
+// the set). A missing entry fails at the same open.
 TEST_F(TreeLayer, OpensTheEntryExclusivelyBeforeTheChange)
 {
     std::string relative;
     const std::wstring deep = MakeDeepFolders(&relative);
-    const std::wstring name = kJapanese;
-    MakeFile(deep + L"\\" + name);
+    // Names the usual path rules would change (a trailing dot or blank is
+    // dropped) must reach the system as they are.
+    MakeFile(deep + L"\\" + kJapanese);
     MakeFolder(deep + L"\\A folder held open");
+    MakeFile(deep + L"\\ends with a dot.");
+    MakeFile(deep + L"\\ends with a blank ");
 
     treeplat::Folder* folder = nullptr;
     ASSERT_EQ(0u, treeplat::OpenFolder(Utf8(base_), relative, true, &folder));
     std::vector<treeplat::Entry> entries;
     ASSERT_EQ(0u, treeplat::ReadFolder(folder, &entries));
-    ASSERT_EQ(2u, entries.size());
+    ASSERT_EQ(4u, entries.size());
 
     // Held for reading only, shared for reading and writing: the tool's
     // open, which shares nothing, must still fail.
