@@ -16,7 +16,7 @@ further, and the change itself is proven on Linux against a real NTFS
 volume.
 
 usage: wine_tree_e2e.py --wine-run SCRIPT --prefix DIR --tree EXE --probe EXE CASE
-CASE: setup | save | verify | dry-run | restore | held | refusals
+CASE: setup | save | verify | dry-run | restore | held | refusals | console
 
 Exit codes: 0 passed, 1 failed, 77 skipped (a missing tool outside CI; under
 CI=true a missing tool fails).
@@ -391,6 +391,64 @@ def case_refusals(options, failures, wine, tree):
                    [n for n in os.listdir(tree.work) if n.startswith('refusals.txt')])
 
 
+def run_on_terminal(options, arguments):
+    """(exit code, what the terminal received) of velmora-tree.exe run on a
+    pseudo-terminal, where wine gives it a console of its own."""
+    import pty
+    import select
+    master, slave = pty.openpty()
+    env = dict(os.environ, LANG='C.UTF-8', TERM='dumb')
+    env.pop('LC_ALL', None)
+    process = subprocess.Popen(
+        ['/bin/sh', options.wine_run, options.prefix, options.tree] +
+        [a.encode('utf-8') for a in arguments],
+        stdin=slave, stdout=slave, stderr=slave, env=env, close_fds=True)
+    os.close(slave)
+    received = b''
+    try:
+        while True:
+            ready, _, _ = select.select([master], [], [], 60)
+            if not ready:
+                break
+            try:
+                data = os.read(master, 4096)
+            except OSError:   # the last writer has gone
+                break
+            if not data:
+                break
+            received += data
+    finally:
+        os.close(master)
+    return process.wait(timeout=120), received
+
+
+def case_console(options, failures, wine, tree):
+    """On a console, text goes out as characters (WriteConsoleW), whatever
+    the console's code page: the terminal behind wine's console receives
+    the names as UTF-8. Bytes written to it as they are would arrive as one
+    character per byte. (The terminal adds its own control sequences, turns
+    tabs into blanks and wraps at 80 columns, so the names are looked for in
+    short lines, not the lines compared; and wine's console shows any
+    character beyond U+FFFF as two U+FFFD, so the emoji is left out.)"""
+    _, _, _, names = expected_listing(wine, tree)
+    path, windows = tree.work_file('console.txt')
+    with open(path, 'wb') as written:
+        written.write(listing(('NEWNAME.TXT', JAPANESE), ('OTHER', GREEK)))
+    code, received = run_on_terminal(options, ['verify', tree.windows(), windows])
+    failures.check('verify on a console: exit code', 1, code)
+    for label, text in (('the Japanese name', JAPANESE), ('the Greek name', GREEK),
+                        ('wine\'s short name', 'holds ' + names[GREEK])):
+        failures.check('verify on a console shows %s' % label, True,
+                       text.encode('utf-8') in received)
+    # Standard error goes the same way.
+    missing = 'C:\\' + GREEK + ' \u6728'
+    code, received = run_on_terminal(options, ['save', missing, windows])
+    failures.check('refusal on a console: exit code', 4, code)
+    failures.check('refusal on a console shows the path', True,
+                   quote(missing).encode('utf-8') in received)
+    os.remove(path)
+
+
 CASES = {
     'setup': case_setup,
     'save': case_save,
@@ -399,6 +457,7 @@ CASES = {
     'restore': case_restore,
     'held': case_held,
     'refusals': case_refusals,
+    'console': case_console,
 }
 
 
