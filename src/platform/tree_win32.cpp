@@ -87,7 +87,7 @@ Dword FullLongPath(const std::string& path, std::wstring* full)
     if (wide.empty())
         return ERROR_INVALID_NAME;
     if (StartsWith(wide, L"\\\\?\\")) {
-        full->swap(wide);
+        *full = wintext::LongPathFromAbsolute(wide);
         return 0;
     }
 
@@ -105,14 +105,7 @@ Dword FullLongPath(const std::string& path, std::wstring* full)
         absolute.assign(length, L'\0');
     }
 
-    if (StartsWith(absolute, L"\\\\.\\")) {
-        absolute[2] = L'?';
-        full->swap(absolute);
-    } else if (StartsWith(absolute, L"\\\\")) {
-        *full = L"\\\\?\\UNC\\" + absolute.substr(2);
-    } else {
-        *full = L"\\\\?\\" + absolute;
-    }
+    *full = wintext::LongPathFromAbsolute(absolute);
     return 0;
 }
 
@@ -354,8 +347,12 @@ Dword CheckVolume(const std::string& root)
 
     // The mount point the folder lies under (a drive's root, a folder a
     // volume is mounted on, a share's root); never longer than the path.
-    std::wstring volume(path.size() + 2, L'\0');
-    if (::GetVolumePathNameW(path.c_str(), &volume[0], static_cast<DWORD>(volume.size())) == 0)
+    // Asked in the usual form where that fits, the one every version of
+    // the call takes.
+    const std::wstring plain = wintext::PlainPathFromLong(path);
+    const std::wstring& asked = plain.size() < MAX_PATH ? plain : path;
+    std::wstring volume(asked.size() + 2, L'\0');
+    if (::GetVolumePathNameW(asked.c_str(), &volume[0], static_cast<DWORD>(volume.size())) == 0)
         return ::GetLastError();
     volume.resize(std::wcslen(volume.c_str()));
     if (!EndsWithBackslash(volume))

@@ -164,6 +164,60 @@ std::wstring Utf16ForDisplay(const char* bytes, std::size_t count)
     return out;
 }
 
+namespace {
+
+const wchar_t kLongPrefix[] = L"\\\\?\\";
+const wchar_t kLongUncPrefix[] = L"\\\\?\\UNC\\";
+
+bool StartsWith(const std::wstring& text, const wchar_t* prefix)
+{
+    return text.compare(0, std::char_traits<wchar_t>::length(prefix), prefix) == 0;
+}
+
+bool IsDriveLetter(wchar_t c)
+{
+    return (c >= L'A' && c <= L'Z') || (c >= L'a' && c <= L'z');
+}
+
+}  // namespace
+
+std::wstring LongPathFromAbsolute(const std::wstring& absolute)
+{
+    std::wstring path;
+    if (StartsWith(absolute, kLongPrefix)) {
+        path = absolute;
+    } else if (StartsWith(absolute, L"\\\\.\\")) {
+        path = kLongPrefix + absolute.substr(4);
+    } else if (StartsWith(absolute, L"\\\\")) {
+        path = kLongUncPrefix + absolute.substr(2);
+    } else {
+        path = kLongPrefix + absolute;
+    }
+
+    // \\?\C: and \\?\UNC\server\share name the volume and the share;
+    // their root folders end in a backslash.
+    if (StartsWith(path, kLongUncPrefix)) {
+        const std::size_t server = std::char_traits<wchar_t>::length(kLongUncPrefix);
+        const std::size_t share = path.find(L'\\', server);
+        if (share != std::wstring::npos && share + 1 < path.size() &&
+            path.find(L'\\', share + 1) == std::wstring::npos)
+            path.push_back(L'\\');
+    } else if (path.size() == 6 && IsDriveLetter(path[4]) && path[5] == L':') {
+        path.push_back(L'\\');
+    }
+    return path;
+}
+
+std::wstring PlainPathFromLong(const std::wstring& longPath)
+{
+    if (StartsWith(longPath, kLongUncPrefix))
+        return L"\\\\" + longPath.substr(std::char_traits<wchar_t>::length(kLongUncPrefix));
+    if (StartsWith(longPath, kLongPrefix) && longPath.size() >= 6 && IsDriveLetter(longPath[4]) &&
+        longPath[5] == L':')
+        return longPath.substr(4);
+    return longPath;
+}
+
 std::vector<std::wstring> SplitCommandLine(const wchar_t* commandLine)
 {
     std::vector<std::wstring> arguments;

@@ -31,6 +31,17 @@ bool Utf16FromWtf8(const std::string& bytes, std::wstring* units);
 // U+FFFD and the rest goes through.
 std::wstring Utf16ForDisplay(const char* bytes, std::size_t count);
 
+// The \\?\ form of an absolute path as GetFullPathNameW gives it: C:\dir
+// becomes \\?\C:\dir, \\server\share\dir becomes \\?\UNC\server\share\dir,
+// \\.\ becomes \\?\, and a path already in that form is kept. A drive's or
+// a share's root keeps (or gains) its closing backslash, without which it
+// would name the volume or the server rather than the root folder.
+std::wstring LongPathFromAbsolute(const std::wstring& absolute);
+
+// The other way: the usual form of a \\?\ path (C:\dir, \\server\share\dir),
+// or the path as it is when it has none (\\?\Volume{...}\dir).
+std::wstring PlainPathFromLong(const std::wstring& longPath);
+
 // Splits a command line as msvcrt.dll's start-up does for argv, so that a
 // command line gives velmora-tree the same arguments it gives velmora:
 // - argv[0], the program: from an opening quote to the next quote, taken

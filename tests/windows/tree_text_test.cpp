@@ -183,6 +183,41 @@ TEST(Wtf8, DisplayReplacesOnlyWhatIsInvalid)
     }
 }
 
+TEST(LongPath, FromAndBackToTheUsualForm)
+{
+    struct Row {
+        const wchar_t* absolute;   // as GetFullPathNameW gives it, or typed with \\?\ .
+        const wchar_t* longPath;
+        const wchar_t* plain;      // PlainPathFromLong(longPath)
+    };
+    const std::vector<Row> table = {
+        {L"C:\\dir\\sub", L"\\\\?\\C:\\dir\\sub", L"C:\\dir\\sub"},
+        {L"C:\\", L"\\\\?\\C:\\", L"C:\\"},
+        {L"c:\\dir\\", L"\\\\?\\c:\\dir\\", L"c:\\dir\\"},
+        // A share's root gains the backslash that makes it the root folder.
+        {L"\\\\server\\share", L"\\\\?\\UNC\\server\\share\\", L"\\\\server\\share\\"},
+        {L"\\\\server\\share\\", L"\\\\?\\UNC\\server\\share\\", L"\\\\server\\share\\"},
+        {L"\\\\server\\share\\dir", L"\\\\?\\UNC\\server\\share\\dir",
+         L"\\\\server\\share\\dir"},
+        {L"\\\\.\\C:\\dir", L"\\\\?\\C:\\dir", L"C:\\dir"},
+        // Typed with the prefix: kept, a bare drive or share made its root.
+        {L"\\\\?\\C:\\dir", L"\\\\?\\C:\\dir", L"C:\\dir"},
+        {L"\\\\?\\D:", L"\\\\?\\D:\\", L"D:\\"},
+        {L"\\\\?\\UNC\\server\\share", L"\\\\?\\UNC\\server\\share\\", L"\\\\server\\share\\"},
+        {L"\\\\?\\UNC\\server", L"\\\\?\\UNC\\server", L"\\\\server"},
+        // A volume name has no usual form.
+        {L"\\\\?\\Volume{01234567-89ab-cdef-0123-456789abcdef}\\dir",
+         L"\\\\?\\Volume{01234567-89ab-cdef-0123-456789abcdef}\\dir",
+         L"\\\\?\\Volume{01234567-89ab-cdef-0123-456789abcdef}\\dir"},
+    };
+    for (const auto& row : table) {
+        SCOPED_TRACE(wintext::Wtf8FromUtf16(row.absolute));
+        const std::wstring longPath = wintext::LongPathFromAbsolute(row.absolute);
+        EXPECT_EQ(std::wstring(row.longPath), longPath);
+        EXPECT_EQ(std::wstring(row.plain), wintext::PlainPathFromLong(longPath));
+    }
+}
+
 struct Split {
     const wchar_t* commandLine;
     std::vector<std::wstring> arguments;
