@@ -48,7 +48,7 @@ constexpr DWORD kLastNetworkError = 2999;
 // Bytes per ReadFile and WriteFile call, and UTF-16 units per WriteConsoleW
 // call (consoles before Windows 8 refuse a buffer much over 64 KiB).
 constexpr DWORD kFileChunk = 64 * 1024;
-constexpr std::size_t kConsoleChunk = 8 * 1024;
+constexpr std::size_t kConsoleChunk = std::size_t{8} * 1024;
 // Names tried for the temporary file beside a listing before giving up.
 constexpr unsigned kTemporaryTries = 100;
 
@@ -130,7 +130,9 @@ HANDLE OsHandle(std::FILE* stream)
     const int descriptor = _fileno(stream);
     if (descriptor < 0)
         return INVALID_HANDLE_VALUE;
-    return reinterpret_cast<HANDLE>(_get_osfhandle(descriptor));
+    // The C runtime keeps the stream's system handle as an integer.
+    return reinterpret_cast<HANDLE>(  // NOLINT(performance-no-int-to-ptr)
+        _get_osfhandle(descriptor));
 }
 
 bool IsConsole(HANDLE handle)
@@ -161,7 +163,7 @@ Dword ReadStandardInput(std::string* content)
         if (got < sizeof buffer)
             break;
     }
-    if (std::ferror(stdin))
+    if (std::ferror(stdin) != 0)
         return StreamError(ERROR_READ_FAULT);
     content->swap(read);
     return 0;
@@ -212,7 +214,7 @@ Dword CreateTemporaryBeside(const std::wstring& target, std::wstring* name, HAND
     const unsigned start = static_cast<unsigned>(::GetCurrentProcessId() % 100000u);
     for (unsigned i = 0; i < kTemporaryTries; ++i) {
         std::wstring candidate = target + L".tmp" + Decimal(start + i);
-        const HANDLE created = ::CreateFileW(candidate.c_str(), GENERIC_WRITE, 0, nullptr,
+        HANDLE created = ::CreateFileW(candidate.c_str(), GENERIC_WRITE, 0, nullptr,
                                              CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (created != INVALID_HANDLE_VALUE) {
             name->swap(candidate);
@@ -279,7 +281,7 @@ Dword ReadFolder(Folder* folder, std::vector<Entry>* entries)
     const std::wstring pattern = Joined(folder->path, L"*");
     WIN32_FIND_DATAW found;
     std::memset(&found, 0, sizeof found);
-    const HANDLE search = ::FindFirstFileW(pattern.c_str(), &found);
+    HANDLE search = ::FindFirstFileW(pattern.c_str(), &found);
     if (search == INVALID_HANDLE_VALUE) {
         const DWORD error = ::GetLastError();
         // A volume's root has no "." or "..": when it is empty, nothing
@@ -319,7 +321,7 @@ Dword SetShortName(Folder* folder, const Entry& entry, const std::string& shortN
         return error;
 
     const std::wstring path = Joined(folder->path, name);
-    const HANDLE file = ::CreateFileW(path.c_str(), kChangeAccess, 0, nullptr, OPEN_EXISTING,
+    HANDLE file = ::CreateFileW(path.c_str(), kChangeAccess, 0, nullptr, OPEN_EXISTING,
                                       kChangeFlags, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return ::GetLastError();
@@ -437,7 +439,7 @@ Dword ReadWholeFile(const std::string& path, std::string* content)
     Dword error = FullLongPath(path, &full);
     if (error != 0)
         return error;
-    const HANDLE file = ::CreateFileW(full.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+    HANDLE file = ::CreateFileW(full.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                       OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return ::GetLastError();
@@ -492,7 +494,7 @@ Dword WriteFileAtomically(const std::string& path, const std::string& content)
 
 void WriteText(std::FILE* stream, const std::string& text)
 {
-    const HANDLE handle = OsHandle(stream);
+    HANDLE handle = OsHandle(stream);
     if (!IsConsole(handle)) {
         std::fwrite(text.data(), 1, text.size(), stream);
         return;

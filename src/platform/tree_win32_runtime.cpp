@@ -77,7 +77,10 @@ void operator delete[](void* memory, std::size_t) noexcept
     std::free(memory);
 }
 
-// libstdc++'s own entry points for the exceptions its headers raise.
+// libstdc++'s own entry points for the exceptions its headers raise: their
+// names are the library's (reserved, in namespace std) because that is what
+// the headers call.
+// NOLINTBEGIN(cert-dcl58-cpp,bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp)
 namespace std {
 
 void __throw_bad_alloc()
@@ -105,7 +108,8 @@ void __throw_out_of_range(const char* what)
     Fail(what);
 }
 
-void __throw_out_of_range_fmt(const char* what, ...)
+// Variadic as the library declares it; the arguments are not read.
+void __throw_out_of_range_fmt(const char* what, ...)  // NOLINT(cert-dcl50-cpp)
 {
     Fail(what);
 }
@@ -116,3 +120,4 @@ void __throw_invalid_argument(const char* what)
 }
 
 }  // namespace std
+// NOLINTEND(cert-dcl58-cpp,bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp)
