@@ -19,7 +19,7 @@ namespace treeplat {
 
 struct Folder {
     // The folder's full path with its \\?\ prefix; it ends with a
-    // backslash only when it is a volume's or a share's root.
+    // backslash when it is a volume's or a share's root, or was typed so.
     std::wstring path;
 };
 
@@ -77,7 +77,8 @@ Dword WideFromWtf8(const std::string& text, std::wstring* wide)
 // the current folder with the usual rules ('/' separates, "." and ".."
 // are resolved), then prefixed so that the system takes every later name
 // literally and without the 260-character limit. A path that already starts
-// with \\?\ is taken as it is.
+// with \\?\ is taken as it is (a bare drive or share gains the backslash of
+// its root).
 Dword FullLongPath(const std::string& path, std::wstring* full)
 {
     std::wstring wide;
@@ -214,8 +215,8 @@ Dword CreateTemporaryBeside(const std::wstring& target, std::wstring* name, HAND
     const unsigned start = static_cast<unsigned>(::GetCurrentProcessId() % 100000u);
     for (unsigned i = 0; i < kTemporaryTries; ++i) {
         std::wstring candidate = target + L".tmp" + Decimal(start + i);
-        HANDLE created = ::CreateFileW(candidate.c_str(), GENERIC_WRITE, 0, nullptr,
-                                             CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        HANDLE created = ::CreateFileW(candidate.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                       FILE_ATTRIBUTE_NORMAL, nullptr);
         if (created != INVALID_HANDLE_VALUE) {
             name->swap(candidate);
             *file = created;
@@ -322,7 +323,7 @@ Dword SetShortName(Folder* folder, const Entry& entry, const std::string& shortN
 
     const std::wstring path = Joined(folder->path, name);
     HANDLE file = ::CreateFileW(path.c_str(), kChangeAccess, 0, nullptr, OPEN_EXISTING,
-                                      kChangeFlags, nullptr);
+                                kChangeFlags, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return ::GetLastError();
     // The error number is read before CloseHandle can overwrite it.
@@ -440,7 +441,7 @@ Dword ReadWholeFile(const std::string& path, std::string* content)
     if (error != 0)
         return error;
     HANDLE file = ::CreateFileW(full.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                      OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+                                OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return ::GetLastError();
     std::string read;
