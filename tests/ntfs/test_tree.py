@@ -516,9 +516,11 @@ class ProgressTest(unittest.TestCase):
             lines = [line for line in pane.splitlines() if line.strip()]
             if lines and lines[-1] not in seen:
                 seen.append(lines[-1])
-            with open(output) as done:
-                if "exit " in done.read():
-                    break
+            # The shell in the pane makes the file when it starts.
+            if os.path.exists(output):
+                with open(output) as done:
+                    if "exit " in done.read():
+                        break
             time.sleep(0.02)
         with open(output) as done:
             lines = done.read().splitlines(keepends=True)
