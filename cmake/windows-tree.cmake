@@ -33,12 +33,6 @@ if(MINGW)
   foreach(library velmora_tree_logic velmora_names)
     get_target_property(sources ${library} SOURCES)
     target_sources(velmora-tree PRIVATE ${sources})
-    # The logic is portable code and formats with C99 conversions (%zu),
-    # which msvcrt's printf lacks: it keeps mingw-w64's own, as it has when
-    # built as a library. (Wherever else these files are compiled, that is
-    # the default already.)
-    set_property(SOURCE ${sources} APPEND PROPERTY COMPILE_OPTIONS
-                 -U__USE_MINGW_ANSI_STDIO -D__USE_MINGW_ANSI_STDIO=1)
     get_target_property(definitions ${library} COMPILE_DEFINITIONS)
     if(definitions)
       target_compile_definitions(velmora-tree PRIVATE ${definitions})

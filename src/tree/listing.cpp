@@ -1,7 +1,7 @@
 #include "tree/listing.h"
 
-#include <cstdio>
-#include <map>
+#include <algorithm>
+#include <utility>
 
 namespace listing {
 
@@ -55,9 +55,10 @@ bool IsControl(unsigned char c)
 
 void AppendHex(std::string* out, unsigned char c)
 {
-    char text[5];
-    std::snprintf(text, sizeof text, "\\x%02X", c);
-    out->append(text);
+    static const char kDigits[] = "0123456789ABCDEF";
+    out->append("\\x");
+    out->push_back(kDigits[c >> 4]);
+    out->push_back(kDigits[c & 0x0F]);
 }
 
 int HexValue(char c)
@@ -132,6 +133,49 @@ bool CheckPath(const std::string& path, std::string* problem)
     }
 }
 
+// A path on two lines: the second such line in the file is the one
+// reported. Sorting keeps this a matter of neighbours.
+bool FindPathListedTwice(const std::vector<Item>& items, ParseError* error)
+{
+    std::vector<std::pair<const std::string*, std::size_t>> paths;   // path, line
+    paths.reserve(items.size());
+    for (const Item& item : items)
+        paths.emplace_back(&item.path, item.line);
+    std::sort(paths.begin(), paths.end(),
+              [](const std::pair<const std::string*, std::size_t>& a,
+                 const std::pair<const std::string*, std::size_t>& b) {
+                  return *a.first != *b.first ? *a.first < *b.first : a.second < b.second;
+              });
+    bool found = false;
+    error->line = 0;
+    for (std::size_t i = 1; i < paths.size(); ++i) {
+        if (*paths[i].first != *paths[i - 1].first)
+            continue;
+        // The first line of this path is the run's first element.
+        std::size_t first = i - 1;
+        while (first > 0 && *paths[first - 1].first == *paths[i].first)
+            --first;
+        if (!found || paths[i].second < error->line) {
+            error->line = paths[i].second;
+            error->problem = "the path is listed twice (first on line " +
+                             std::to_string(paths[first].second) + ")";
+            found = true;
+        }
+    }
+    return found;
+}
+
+// Refuses the listing at a malformed line, unless an earlier line listed a
+// path twice: the first fault in the file is the one reported.
+bool Refuse(std::vector<Item>* items, ParseError* error)
+{
+    ParseError duplicate;
+    if (FindPathListedTwice(*items, &duplicate))
+        *error = duplicate;
+    items->clear();
+    return false;
+}
+
 }  // namespace
 
 std::string Escape(const std::string& field, bool lastOnLine)
@@ -178,7 +222,6 @@ std::string Format(const std::vector<Item>& items)
 bool Parse(const std::string& text, std::vector<Item>* items, ParseError* error)
 {
     items->clear();
-    std::map<std::string, std::size_t> seen;   // path -> line
     std::size_t position = 0;
     if (text.compare(0, 3, kByteOrderMark) == 0)
         position = 3;
@@ -206,8 +249,7 @@ bool Parse(const std::string& text, std::vector<Item>* items, ParseError* error)
             else
                 error->problem = "not a velmora-tree listing: the first line must be \"" +
                                  std::string(kHeader) + "\"";
-            items->clear();
-            return false;
+            return Refuse(items, error);
         }
         if (line.empty())
             continue;
@@ -215,37 +257,32 @@ bool Parse(const std::string& text, std::vector<Item>* items, ParseError* error)
         const std::size_t tab = line.find('\t');
         if (tab == std::string::npos || line.find('\t', tab + 1) != std::string::npos) {
             error->problem = "expected a short name, one tab and a path";
-            items->clear();
-            return false;
+            return Refuse(items, error);
         }
         Item item;
         item.line = lineNumber;
         if (!Unescape(line.substr(0, tab), &item.shortName, &error->problem) ||
             !Unescape(line.substr(tab + 1), &item.path, &error->problem)) {
-            items->clear();
-            return false;
+            return Refuse(items, error);
         }
         if (item.shortName.empty() || item.shortName.find('\0') != std::string::npos) {
             error->problem = "the short name is empty or holds a NUL byte";
-            items->clear();
-            return false;
+            return Refuse(items, error);
         }
         if (!CheckPath(item.path, &error->problem)) {
-            items->clear();
-            return false;
-        }
-        const auto inserted = seen.emplace(item.path, lineNumber);
-        if (!inserted.second) {
-            error->problem = "the path is listed twice (first on line " +
-                             std::to_string(inserted.first->second) + ")";
-            items->clear();
-            return false;
+            return Refuse(items, error);
         }
         items->push_back(item);
     }
     if (!sawHeader) {
         error->line = lineNumber == 0 ? 1 : lineNumber;
         error->problem = "not a velmora-tree listing: the file is empty";
+        return false;
+    }
+    ParseError duplicate;
+    if (FindPathListedTwice(*items, &duplicate)) {
+        *error = duplicate;
+        items->clear();
         return false;
     }
     return true;

@@ -1,7 +1,7 @@
 #include "tree/plan.h"
 
-#include <cstdio>
-#include <unordered_map>
+#include <algorithm>
+#include <utility>
 
 #include "names/shortnames.h"
 
@@ -13,20 +13,47 @@ using shortnames::UpperAscii;
 
 constexpr std::size_t kNone = static_cast<std::size_t>(-1);
 
-using NameIndex = std::unordered_map<std::string, std::vector<std::size_t>>;
+// Names and who holds them, sorted by name: a lookup is a binary search.
+// (Sorted vectors rather than maps: everything here is compiled for the
+// program's own processor, which the prebuilt library's maps are not.)
+using NameIndex = std::vector<std::pair<std::string, std::size_t>>;
+
+void Sort(NameIndex* index)
+{
+    std::sort(index->begin(), index->end());
+}
+
+std::pair<NameIndex::const_iterator, NameIndex::const_iterator> Holders(const NameIndex& index,
+                                                                        const std::string& name)
+{
+    const auto first = std::lower_bound(
+        index.begin(), index.end(), name,
+        [](const std::pair<std::string, std::size_t>& held, const std::string& key) {
+            return held.first < key;
+        });
+    auto last = first;
+    while (last != index.end() && last->first == name)
+        ++last;
+    return {first, last};
+}
+
+bool Holds(const NameIndex& index, const std::string& name)
+{
+    const auto range = Holders(index, name);
+    return range.first != range.second;
+}
 
 // A name no entry answers to and no step takes.
 std::string FreeTemporaryName(const NameIndex& longNames, const NameIndex& shortNames,
-                              const std::unordered_map<std::string, std::size_t>& targets,
-                              unsigned* counter)
+                              const NameIndex& targets, unsigned* counter)
 {
     for (;;) {
         // A folder holds fewer entries than there are numbers, so one is free.
-        char name[24];
-        std::snprintf(name, sizeof name, "%s%06u%s", kTemporaryPrefix, ++*counter,
-                      kTemporaryExtension);
-        std::string key(name);
-        if (longNames.count(key) == 0 && shortNames.count(key) == 0 && targets.count(key) == 0)
+        std::string digits = std::to_string(++*counter);
+        if (digits.size() < 6)
+            digits.insert(0, 6 - digits.size(), '0');
+        std::string key = kTemporaryPrefix + digits + kTemporaryExtension;
+        if (!Holds(longNames, key) && !Holds(shortNames, key) && !Holds(targets, key))
             return key;
     }
 }
@@ -42,12 +69,14 @@ Plan MakePlan(const std::vector<Current>& entries, const std::vector<Wanted>& wa
     NameIndex shortNames;
     std::vector<std::string> currentShort(entries.size());
     for (std::size_t e = 0; e < entries.size(); ++e) {
-        longNames[UpperAscii(entries[e].name)].push_back(e);
+        longNames.emplace_back(UpperAscii(entries[e].name), e);
         if (!entries[e].shortName.empty()) {
             currentShort[e] = UpperAscii(entries[e].shortName);
-            shortNames[currentShort[e]].push_back(e);
+            shortNames.emplace_back(currentShort[e], e);
         }
     }
+    Sort(&longNames);
+    Sort(&shortNames);
 
     // Which entries are to move, and where to.
     std::vector<std::size_t> moverOf(entries.size(), kNone);   // entry -> index into wanted
@@ -74,18 +103,25 @@ Plan MakePlan(const std::vector<Current>& entries, const std::vector<Wanted>& wa
         moverOf[wanted[k].entry] = kNone;
     };
 
-    // One name recorded for two entries: neither gets it.
-    std::unordered_map<std::string, std::size_t> firstWith;
+    // One name recorded for two entries: neither gets it. Each names the
+    // first of the others as the holder; the first names the second.
+    NameIndex recorded;
     for (std::size_t k = 0; k < wanted.size(); ++k) {
-        if (result.decisions[k].verdict != Verdict::change)
-            continue;
-        const auto inserted = firstWith.emplace(target[k], k);
-        if (inserted.second)
-            continue;
-        const std::size_t other = inserted.first->second;
-        conflict(k, Reason::recordedTwice, wanted[other].entry);
-        if (result.decisions[other].verdict == Verdict::change)
-            conflict(other, Reason::recordedTwice, wanted[k].entry);
+        if (result.decisions[k].verdict == Verdict::change)
+            recorded.emplace_back(target[k], k);
+    }
+    Sort(&recorded);
+    for (std::size_t i = 0; i < recorded.size();) {
+        std::size_t end = i + 1;
+        while (end < recorded.size() && recorded[end].first == recorded[i].first)
+            ++end;
+        if (end - i > 1) {
+            const std::size_t first = recorded[i].second;
+            conflict(first, Reason::recordedTwice, wanted[recorded[i + 1].second].entry);
+            for (std::size_t j = i + 1; j < end; ++j)
+                conflict(recorded[j].second, Reason::recordedTwice, wanted[first].entry);
+        }
+        i = end;
     }
 
     // A name that stays with another entry cannot be taken. An entry that
@@ -97,22 +133,19 @@ Plan MakePlan(const std::vector<Current>& entries, const std::vector<Wanted>& wa
             if (result.decisions[k].verdict != Verdict::change)
                 continue;
             const std::size_t e = wanted[k].entry;
-            const auto byLong = longNames.find(target[k]);
-            if (byLong != longNames.end()) {
-                for (std::size_t holder : byLong->second) {
-                    if (holder != e) {
-                        conflict(k, Reason::longName, holder);
-                        again = true;
-                        break;
-                    }
+            const auto byLong = Holders(longNames, target[k]);
+            for (auto held = byLong.first; held != byLong.second; ++held) {
+                if (held->second != e) {
+                    conflict(k, Reason::longName, held->second);
+                    again = true;
+                    break;
                 }
-                if (result.decisions[k].verdict != Verdict::change)
-                    continue;
             }
-            const auto byShort = shortNames.find(target[k]);
-            if (byShort == shortNames.end())
+            if (result.decisions[k].verdict != Verdict::change)
                 continue;
-            for (std::size_t holder : byShort->second) {
+            const auto byShort = Holders(shortNames, target[k]);
+            for (auto held = byShort.first; held != byShort.second; ++held) {
+                const std::size_t holder = held->second;
                 if (holder != e && moverOf[holder] == kNone) {
                     conflict(k, Reason::keptShortName, holder);
                     again = true;
@@ -123,20 +156,20 @@ Plan MakePlan(const std::vector<Current>& entries, const std::vector<Wanted>& wa
     }
 
     // Order: an entry waits for the mover that holds its target now.
-    std::unordered_map<std::string, std::size_t> targets;   // target -> entry
+    NameIndex targets;   // target -> entry
     for (std::size_t k = 0; k < wanted.size(); ++k) {
         if (result.decisions[k].verdict == Verdict::change)
-            targets[target[k]] = wanted[k].entry;
+            targets.emplace_back(target[k], wanted[k].entry);
     }
+    Sort(&targets);
     std::vector<std::size_t> waitsFor(entries.size(), kNone);
     std::vector<std::size_t> freedFor(entries.size(), kNone);   // who takes e's name
     for (std::size_t e = 0; e < entries.size(); ++e) {
         if (moverOf[e] == kNone)
             continue;
-        const auto byShort = shortNames.find(target[moverOf[e]]);
-        if (byShort == shortNames.end())
-            continue;
-        for (std::size_t holder : byShort->second) {
+        const auto byShort = Holders(shortNames, target[moverOf[e]]);
+        for (auto held = byShort.first; held != byShort.second; ++held) {
+            const std::size_t holder = held->second;
             if (holder != e && moverOf[holder] != kNone) {
                 waitsFor[e] = holder;
                 freedFor[holder] = e;

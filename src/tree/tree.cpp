@@ -3,9 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
-#include <map>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 #include "names/shortnames.h"
@@ -104,11 +102,9 @@ public:
         if (now - start_ < kProgressDelayMs || (shown_ != 0 && now - drawn_ < kProgressIntervalMs))
             return;
         drawn_ = now;
-        char line[160];
-        std::snprintf(line, sizeof line, "velmora-tree: %zu folders, %zu items, %zu changes",
-                      folders, items, changes);
-        std::string text = "\r";
-        text += line;
+        std::string text = "\rvelmora-tree: " + std::to_string(folders) + " folders, " +
+                           std::to_string(items) + " items, " + std::to_string(changes) +
+                           " changes";
         const std::size_t length = text.size() - 1;
         if (length < shown_)
             text.append(shown_ - length, ' ');
@@ -213,19 +209,44 @@ int ReadListing(const std::string& path, std::vector<listing::Item>* items)
     return kTreeSuccess;
 }
 
-// The listed items of each folder (indexes into the listing), folders in
-// name order.
-using Groups = std::map<std::string, std::vector<std::size_t>>;
+// The listed items of one folder (indexes into the listing, in listing
+// order); groups come in the byte order of their folders' paths.
+struct Group {
+    std::string folder;
+    std::vector<std::size_t> items;
+};
 
-Groups GroupByFolder(const std::vector<listing::Item>& items)
+std::string FolderOf(const std::string& path)
 {
-    Groups groups;
-    for (std::size_t i = 0; i < items.size(); ++i) {
-        const std::size_t slash = items[i].path.rfind('/');
-        const std::string folder = slash == std::string::npos ? std::string() : items[i].path.substr(0, slash);
-        groups[folder].push_back(i);
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash);
+}
+
+std::vector<Group> GroupByFolder(const std::vector<listing::Item>& items)
+{
+    std::vector<std::pair<std::string, std::size_t>> byFolder;
+    byFolder.reserve(items.size());
+    for (std::size_t i = 0; i < items.size(); ++i)
+        byFolder.emplace_back(FolderOf(items[i].path), i);
+    std::sort(byFolder.begin(), byFolder.end());
+    std::vector<Group> groups;
+    for (const auto& item : byFolder) {
+        if (groups.empty() || groups.back().folder != item.first)
+            groups.push_back(Group{item.first, {}});
+        groups.back().items.push_back(item.second);
     }
     return groups;
+}
+
+// The entry named `name` among entries sorted by name, or entries.size().
+std::size_t FindEntry(const std::vector<treeplat::Entry>& entries, const std::string& name)
+{
+    const auto found = std::lower_bound(
+        entries.begin(), entries.end(), name,
+        [](const treeplat::Entry& entry, const std::string& key) { return entry.name < key; });
+    if (found == entries.end() || found->name != name)
+        return entries.size();
+    return static_cast<std::size_t>(found - entries.begin());
 }
 
 std::string LastName(const std::string& path)
@@ -317,12 +338,9 @@ int Verify(const std::string& root, const std::string& listingPath)
     for (const auto& group : GroupByFolder(items)) {
         OpenedFolder opened;
         std::vector<treeplat::Entry> entries;
-        const Dword error = ReadSorted(root, group.first, false, &opened, &entries);
+        const Dword error = ReadSorted(root, group.folder, false, &opened, &entries);
         ++progress.folders;
-        std::unordered_map<std::string, std::size_t> byName;
-        for (std::size_t e = 0; e < entries.size(); ++e)
-            byName.emplace(entries[e].name, e);
-        for (std::size_t i : group.second) {
+        for (std::size_t i : group.items) {
             const listing::Item& item = items[i];
             ++progress.items;
             if (error == kFileNotFound || error == kPathNotFound) {
@@ -335,13 +353,13 @@ int Verify(const std::string& root, const std::string& listingPath)
                 Report(&progress, "failed", item.shortName, item.path, ErrorDescription(error));
                 continue;
             }
-            const auto found = byName.find(LastName(item.path));
-            if (found == byName.end()) {
+            const std::size_t found = FindEntry(entries, LastName(item.path));
+            if (found == entries.size()) {
                 ++missing;
                 Report(&progress, "missing", item.shortName, item.path, "");
                 continue;
             }
-            const treeplat::Entry& entry = entries[found->second];
+            const treeplat::Entry& entry = entries[found];
             if (shortnames::IsValidShortName(item.shortName.c_str()) && Answers(entry, item.shortName)) {
                 ++match;
                 continue;
@@ -388,7 +406,7 @@ std::string ConflictDetail(const plan::Decision& decision, const std::string& fo
 // name; the chain's other steps are not taken.
 void Execute(const plan::Plan& folderPlan, treeplat::Folder* folder,
              const std::vector<treeplat::Entry>& entries, Progress* progress,
-             std::unordered_map<std::size_t, std::string>* failures)
+             std::vector<std::string>* failures)
 {
     std::size_t chainStart = 0;
     bool chainFailed = false;
@@ -407,6 +425,8 @@ void Execute(const plan::Plan& folderPlan, treeplat::Folder* folder,
             continue;
         }
         chainFailed = true;
+        // The failure itself is what its entry reports; the entries undone
+        // or left out report why.
         (*failures)[step.entry] = ErrorDescription(error);
         const std::string cause = "not changed: the change of " +
                                   listing::Escape(entries[step.entry].name, false) +
@@ -420,10 +440,12 @@ void Execute(const plan::Plan& folderPlan, treeplat::Folder* folder,
                     undo = "holds " + Quote(done.to) + ": undoing it failed, " +
                            ErrorDescription(undoError);
             }
-            failures->emplace(done.entry, undo);
+            if ((*failures)[done.entry].empty())
+                (*failures)[done.entry] = undo;
         }
         for (std::size_t t = s + 1; t < folderPlan.steps.size() && folderPlan.steps[t].chain == step.chain; ++t)
-            failures->emplace(folderPlan.steps[t].entry, cause);
+            if ((*failures)[folderPlan.steps[t].entry].empty())
+                (*failures)[folderPlan.steps[t].entry] = cause;
     }
 }
 
@@ -441,14 +463,14 @@ int Restore(const std::string& root, const std::string& listingPath, bool dryRun
     Progress progress;
     Tally tally;
     for (const auto& group : GroupByFolder(items)) {
-        const std::string& folderPath = group.first;
+        const std::string& folderPath = group.folder;
         ++progress.folders;
         OpenedFolder opened;
         std::vector<treeplat::Entry> entries;
         const Dword error = ReadSorted(root, folderPath, !dryRun, &opened, &entries);
         if (error != 0) {
             const bool gone = error == kFileNotFound || error == kPathNotFound;
-            for (std::size_t i : group.second) {
+            for (std::size_t i : group.items) {
                 ++progress.items;
                 if (gone) {
                     ++tally.missing;
@@ -462,24 +484,22 @@ int Restore(const std::string& root, const std::string& listingPath, bool dryRun
             continue;
         }
 
-        std::unordered_map<std::string, std::size_t> byName;
         std::vector<plan::Current> current;
-        for (std::size_t e = 0; e < entries.size(); ++e) {
-            byName.emplace(entries[e].name, e);
-            current.push_back(plan::Current{entries[e].name, entries[e].shortName});
-        }
+        current.reserve(entries.size());
+        for (const treeplat::Entry& entry : entries)
+            current.push_back(plan::Current{entry.name, entry.shortName});
         std::vector<plan::Wanted> wanted;
         std::vector<std::size_t> wantedItem;
-        for (std::size_t i : group.second) {
-            const auto found = byName.find(LastName(items[i].path));
-            if (found == byName.end())
+        for (std::size_t i : group.items) {
+            const std::size_t found = FindEntry(entries, LastName(items[i].path));
+            if (found == entries.size())
                 continue;
-            wanted.push_back(plan::Wanted{found->second, items[i].shortName});
+            wanted.push_back(plan::Wanted{found, items[i].shortName});
             wantedItem.push_back(i);
         }
         const plan::Plan folderPlan = plan::MakePlan(current, wanted);
 
-        std::unordered_map<std::size_t, std::string> failures;   // entry -> why
+        std::vector<std::string> failures(entries.size());   // entry -> why it failed
         if (dryRun) {
             for (const plan::Step& step : folderPlan.steps) {
                 ++tally.steps;
@@ -505,7 +525,7 @@ int Restore(const std::string& root, const std::string& listingPath, bool dryRun
         }
 
         std::size_t w = 0;
-        for (std::size_t i : group.second) {
+        for (std::size_t i : group.items) {
             const listing::Item& item = items[i];
             ++progress.items;
             if (w == wanted.size() || wantedItem[w] != i) {
@@ -530,10 +550,9 @@ int Restore(const std::string& root, const std::string& listingPath, bool dryRun
                        ConflictDetail(decision, folderPath, entries));
                 break;
             case plan::Verdict::change: {
-                const auto failure = failures.find(entry);
-                if (failure != failures.end()) {
+                if (!failures[entry].empty()) {
                     ++tally.failed;
-                    Report(&progress, "failed", item.shortName, item.path, failure->second);
+                    Report(&progress, "failed", item.shortName, item.path, failures[entry]);
                 } else if (!dryRun) {
                     ++tally.changed;
                     Report(&progress, "changed", item.shortName, item.path,

@@ -111,6 +111,9 @@ const BadCase kBad[] = {
     {"a raw control character", kHead + "A\tx\x01y\n", 2, "a control character"},
     {"Latin-1 bytes", kHead + "A\tcaf\xE9\n", 2, "the line is not valid UTF-8"},
     {"a path listed twice", kHead + "A\tx\nB\ty\nC\tx\n", 4, "the path is listed twice (first on line 2)"},
+    {"three times", kHead + "A\tx\nB\tx\nC\tx\n", 3, "the path is listed twice (first on line 2)"},
+    {"twice, then a malformed line", kHead + "A\tx\nB\tx\nbad\n", 3, "the path is listed twice"},
+    {"a malformed line, then twice", kHead + "A\tx\nbad\nB\tx\n", 3, "expected a short name"},
 };
 
 TEST(Listing, RefusesAMalformedLineWithItsNumber)
