@@ -30,6 +30,17 @@ EXIT_BITS = 0xFF
 JAPANESE_LOCALE = 'ja_JP.UTF-8'
 
 
+
+# About one start in a few hundred, wine64 here ends a program before it
+# runs, with exit code 1 and no output at all. No program under test ends
+# that way (each prints something whenever it exits with 1), so such a run
+# is started again; a program that really did so would do it every time.
+WINE_START_ATTEMPTS = 3
+
+
+def wine_failed_to_start(code, out, err):
+    return code == 1 and out == b'' and err == b''
+
 class Missing(Exception):
     """A tool the tests need is not on this machine."""
 
@@ -105,14 +116,18 @@ class Wine:
             a if isinstance(a, bytes) else a.encode('utf-8') for a in arguments]
         # Files, not pipes: wine's own helper processes inherit the handles
         # and outlive the program by seconds; a pipe would wait for them.
-        with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
-            completed = subprocess.run(command, input=stdin, stdout=out, stderr=err,
-                                       env=self.environment(), timeout=120)
-            out.seek(0)
-            err.seek(0)
-            if completed.returncode == 125:
-                raise Missing(err.read().decode('utf-8', 'replace').strip())
-            return completed.returncode, out.read()
+        for attempt in range(WINE_START_ATTEMPTS):
+            with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+                completed = subprocess.run(command, input=stdin, stdout=out, stderr=err,
+                                           env=self.environment(), timeout=120)
+                out.seek(0)
+                err.seek(0)
+                if completed.returncode == 125:
+                    raise Missing(err.read().decode('utf-8', 'replace').strip())
+                result = completed.returncode, out.read()
+                if not wine_failed_to_start(completed.returncode, result[1], err.read()):
+                    break
+        return result
 
     def probe(self, *arguments):
         code, out = self.run(self.probe_exe, list(arguments))

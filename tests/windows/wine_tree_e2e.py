@@ -59,6 +59,17 @@ def quote(text):
     return text.replace('\\', '\\\\')
 
 
+
+# About one start in a few hundred, wine64 here ends a program before it
+# runs, with exit code 1 and no output at all. No program under test ends
+# that way (each prints something whenever it exits with 1), so such a run
+# is started again; a program that really did so would do it every time.
+WINE_START_ATTEMPTS = 3
+
+
+def wine_failed_to_start(code, out, err):
+    return code == 1 and out == b'' and err == b''
+
 class Tree:
     """The folders and files of the run, in Linux and in Windows terms."""
 
@@ -113,14 +124,18 @@ class TreeWine:
         env.pop('LC_ALL', None)
         # Files, not pipes: wine's own helper processes inherit the handles
         # and outlive the program by seconds; a pipe would wait for them.
-        with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
-            completed = subprocess.run(command, input=stdin, stdout=out, stderr=err, env=env,
-                                       timeout=120)
-            out.seek(0)
-            err.seek(0)
-            if completed.returncode == 125:
-                raise Missing(err.read().decode('utf-8', 'replace').strip())
-            return completed.returncode, out.read(), err.read()
+        for attempt in range(WINE_START_ATTEMPTS):
+            with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+                completed = subprocess.run(command, input=stdin, stdout=out, stderr=err,
+                                           env=env, timeout=120)
+                out.seek(0)
+                err.seek(0)
+                if completed.returncode == 125:
+                    raise Missing(err.read().decode('utf-8', 'replace').strip())
+                result = completed.returncode, out.read(), err.read()
+                if not wine_failed_to_start(*result):
+                    break
+        return result
 
     def tree(self, *arguments, stdin=b''):
         return self.run(self.options.tree, list(arguments), stdin)
