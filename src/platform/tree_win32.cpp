@@ -392,16 +392,22 @@ Dword EnableRestorePrivilege(const char** failedCall)
         *failedCall = "LookupPrivilegeValue";
         return error;
     }
-    // Success does not mean the privilege was granted; a user without it
-    // finds out when the file system refuses the change. The privilege is
-    // enabled in the process's token itself, so it outlives this handle.
+    // The privilege is enabled in the process's token itself, so it
+    // outlives this handle. Success alone does not mean it was granted: a
+    // token without it answers ERROR_NOT_ALL_ASSIGNED, and a restore then
+    // stops before its first change instead of failing item by item.
     if (::AdjustTokenPrivileges(token, FALSE, &privileges, 0, nullptr, nullptr) == 0) {
         const DWORD error = ::GetLastError();
         ::CloseHandle(token);
         *failedCall = "AdjustTokenPrivileges";
         return error;
     }
+    const DWORD assigned = ::GetLastError();
     ::CloseHandle(token);
+    if (assigned == ERROR_NOT_ALL_ASSIGNED) {
+        *failedCall = "AdjustTokenPrivileges";
+        return ERROR_PRIVILEGE_NOT_HELD;
+    }
     return 0;
 }
 
