@@ -209,6 +209,14 @@ int ReadListing(const std::string& path, std::vector<listing::Item>* items)
     return kTreeSuccess;
 }
 
+// The whole listing is read and checked before the tree is looked at.
+int ReadListingAndCheckRoot(const std::string& listingPath, const std::string& root,
+                            std::vector<listing::Item>* items)
+{
+    const int status = ReadListing(listingPath, items);
+    return status != kTreeSuccess ? status : CheckRoot(root);
+}
+
 // The listed items of one folder (indexes into the listing, in listing
 // order); groups come in the byte order of their folders' paths.
 struct Group {
@@ -326,10 +334,7 @@ int Save(const std::string& root, const std::string& listingPath)
 int Verify(const std::string& root, const std::string& listingPath)
 {
     std::vector<listing::Item> items;
-    int status = ReadListing(listingPath, &items);
-    if (status != kTreeSuccess)
-        return status;
-    status = CheckRoot(root);
+    const int status = ReadListingAndCheckRoot(listingPath, root, &items);
     if (status != kTreeSuccess)
         return status;
 
@@ -452,10 +457,7 @@ void Execute(const plan::Plan& folderPlan, treeplat::Folder* folder,
 int Restore(const std::string& root, const std::string& listingPath, bool dryRun)
 {
     std::vector<listing::Item> items;
-    int status = ReadListing(listingPath, &items);
-    if (status != kTreeSuccess)
-        return status;
-    status = CheckRoot(root);
+    const int status = ReadListingAndCheckRoot(listingPath, root, &items);
     if (status != kTreeSuccess)
         return status;
 
