@@ -258,11 +258,32 @@ Dword OpenFolder(const std::string& root, const std::string& relative, bool /*fo
         error = WideFromWtf8(relative, &below);
         if (error != 0)
             return error;
-        for (wchar_t& unit : below) {
-            if (unit == L'/')
-                unit = L'\\';
+        // A backslash is no part of a Windows name: in a listing's name (one
+        // from Linux, or edited) it would lead into another folder.
+        if (below.find(L'\\') != std::wstring::npos)
+            return ERROR_INVALID_NAME;
+        // Each folder below the root is entered only if it is a folder of
+        // its own, not a junction or link: one of those, put where a listed
+        // folder was, must not lead the restore into another tree.
+        std::size_t start = 0;
+        for (;;) {
+            const std::size_t slash = below.find(L'/', start);
+            path = Joined(path, below.substr(start, slash == std::wstring::npos
+                                                        ? std::wstring::npos
+                                                        : slash - start));
+            const DWORD attributes = ::GetFileAttributesW(path.c_str());
+            if (attributes == INVALID_FILE_ATTRIBUTES) {
+                const DWORD missing = ::GetLastError();
+                return missing == ERROR_FILE_NOT_FOUND && slash != std::wstring::npos
+                           ? ERROR_PATH_NOT_FOUND
+                           : missing;
+            }
+            if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
+                return ERROR_PATH_NOT_FOUND;
+            if (slash == std::wstring::npos)
+                break;
+            start = slash + 1;
         }
-        path = Joined(path, below);
     }
     error = CheckIsFolder(path);
     if (error != 0)

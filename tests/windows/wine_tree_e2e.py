@@ -294,6 +294,18 @@ def case_dry_run(options, failures, wine, tree):
            wine.tree('restore', '--dry-run', tree.windows(), '-', stdin=hand))
     failures.check('the dry run changed nothing', expected, expected_listing(wine, tree)[0])
 
+    # A listed folder reached through a link (a reparse point) is not
+    # entered, though the item is there; a backslash inside a listed name
+    # would lead into another folder, and is refused.
+    through = listing(('LINKED.TXT', LINK + '/' + ROOT_NAME + '/A long file name.txt'),
+                      ('BACK.TXT', 'Program Files\\\\Common Files/x.txt'))
+    out = ('missing\tLINKED.TXT\t%s/%s/A long file name.txt\n' % (LINK, ROOT_NAME)).encode('utf-8')
+    out += (b'failed\tBACK.TXT\tProgram Files\\\\Common Files/x.txt\t' + wine.error(123) + b'\n')
+    out += (b'restore --dry-run: 2 listed, 0 to change in 0 steps (0 temporary), '
+            b'0 already right, 0 in conflict, 1 missing, 0 invalid, 1 failed\n')
+    expect(failures, 'dry run through a link and with a backslash', (1, text_mode(out), b''),
+           wine.tree('restore', '--dry-run', tree.windows(), '-', stdin=through))
+
 
 def wine_sets_short_names(wine, tree):
     """Asks wine: (True, _) when SetFileShortNameW works; else (False, what
