@@ -2,8 +2,10 @@
 # velmora's main job, start to end, on a small NTFS image made here: builds
 # the Linux executable (preset host), mounts the image with ntfs-3g, creates
 # a file with a long name, shows its short name, sets a new one, shows it
-# again, then unmounts and removes the image. Installs what is missing
-# (Debian, as root). Usage: bash scripts/demo.sh
+# again; then saves the short names of a small folder tree with velmora-tree
+# and puts them back on a copy whose names came out swapped; then unmounts
+# and removes the image. Installs what is missing (Debian, as root).
+# Usage: bash scripts/demo.sh
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -25,6 +27,7 @@ echo "== building (preset host)"
 cmake --preset host >/dev/null
 cmake --build --preset host
 velmora=$PWD/build/host/velmora
+tree=$PWD/build/host/velmora-tree
 
 work=$(mktemp -d /tmp/velmora-demo.XXXXXX)
 mnt=$work/mnt
@@ -64,8 +67,41 @@ getfattr -n system.ntfs_dos_name --only-values "$file" 2>/dev/null
 echo
 
 echo
+
+echo "== velmora-tree: a folder tree and a copy of it whose short names came out swapped"
+for side in original copy; do
+    mkdir -p "$mnt/$side/Program Files/Microsoft Office" "$mnt/$side/Program Files/Microsoft Office 2"
+done
+setfattr -n system.ntfs_dos_name -v PROGRA~1 "$mnt/original/Program Files"
+setfattr -n system.ntfs_dos_name -v MICROS~1 "$mnt/original/Program Files/Microsoft Office"
+setfattr -n system.ntfs_dos_name -v MICROS~2 "$mnt/original/Program Files/Microsoft Office 2"
+setfattr -n system.ntfs_dos_name -v MICROS~2 "$mnt/copy/Program Files/Microsoft Office"
+setfattr -n system.ntfs_dos_name -v MICROS~1 "$mnt/copy/Program Files/Microsoft Office 2"
+listing=$work/names.txt
+tree_status=0
+run_tree() {
+    printf '
+$ velmora-tree %s
+' "$*"
+    local code=0
+    "$tree" "$@" || code=$?
+    echo "(exit code $code)"
+    return $code
+}
+run_tree save "$mnt/original" "$listing" || tree_status=1
+printf '
+$ cat %s
+' "$listing"
+cat "$listing"
+run_tree verify "$mnt/copy" "$listing" || true
+run_tree restore --dry-run "$mnt/copy" "$listing" || true
+run_tree restore "$mnt/copy" "$listing" || tree_status=1
+run_tree verify "$mnt/copy" "$listing" || tree_status=1
+
+echo
 echo "== unmounting and removing the image"
 cleanup
 trap - EXIT INT TERM
 [ "$status" -eq 0 ] || { echo "demo: setting the short name failed ($status)" >&2; exit 1; }
+[ "$tree_status" -eq 0 ] || { echo "demo: velmora-tree did not put the names back" >&2; exit 1; }
 echo "done"
