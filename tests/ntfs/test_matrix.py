@@ -786,6 +786,29 @@ class RaceTest(MatrixCase):
             volume.close()
 
 
+class LockTimeoutTest(MatrixCase):
+    """A folder held by another run for longer than velmora waits (30
+    seconds): the change gives up with 32 and writes nothing."""
+
+    def test_gives_up_after_thirty_seconds(self):
+        volume = self.open_volume()
+        try:
+            before = volume.snapshot()
+            lock = os.open(volume.root, os.O_RDONLY | os.O_DIRECTORY)
+            try:
+                fcntl.flock(lock, fcntl.LOCK_EX)
+                started = time.monotonic()
+                status, out, err = run([substitute(a, volume) for a in [PLAIN] + CHANGE])
+                waited = time.monotonic() - started
+            finally:
+                os.close(lock)
+            self.check_run(status, out, err, as_bytes(Q_PLAIN + E.outcome(32)), 32)
+            self.assertGreaterEqual(waited, 29)
+            self.check_volume(volume, before)
+        finally:
+            volume.close()
+
+
 def main():
     global VELMORA, SYNTAX
     if len(sys.argv) < 2:
