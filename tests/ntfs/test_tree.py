@@ -275,8 +275,12 @@ class RestoreTest(TreeCase):
         self.expect(["verify", self.volume.path("copy"), self.listing], 0, verify_summary(13, 13))
 
     def test_a_run_killed_while_it_waits_is_completed_by_the_next(self):
+        # Folders are taken in byte order: FOLDER itself, then "Documents
+        # and Settings" (whose own name is right already, so nothing locks
+        # it as an item), then "Program Files". The run is killed while it
+        # waits for the second.
         self.write_listing(LISTING)
-        folder = self.volume.path("copy/Program Files")
+        folder = self.volume.path("copy/Documents and Settings")
         lock = os.open(folder, os.O_RDONLY | os.O_DIRECTORY)
         try:
             fcntl.flock(lock, fcntl.LOCK_EX)
@@ -290,9 +294,10 @@ class RestoreTest(TreeCase):
             runner.communicate(timeout=60)
         finally:
             os.close(lock)
-        # The folder before it in the walk was done; Program Files was not.
-        self.assertEqual(read_dos_name(self.volume.path(
-            "copy/Documents and Settings/\u0395\u03bb\u03bb\u03b7\u03bd\u03b9\u03ba\u03ac")), "9B2A~1")
+        # The FOLDER's own entries were done; nothing below them was.
+        self.assertEqual(read_dos_name(self.volume.path("copy/Program Files")), "PROGRA~1")
+        self.assertIsNone(read_dos_name(self.volume.path(
+            "copy/Documents and Settings/\u0395\u03bb\u03bb\u03b7\u03bd\u03b9\u03ba\u03ac")))
         self.assertEqual(read_dos_name(self.volume.path("copy/Program Files/aaaa long")), "AAAALO~2")
         status, out, err = run_tree(["restore", self.volume.path("copy"), self.listing])
         self.assertEqual((status, err), (0, b""), out)
