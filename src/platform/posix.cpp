@@ -32,8 +32,6 @@ using namespace posixrules;
 
 namespace {
 
-// Paths as the kernel takes them: PATH_MAX bytes with the terminator.
-
 // Each component of at least one byte grows to at most kDosNameBuffer - 1
 // bytes plus its separator, so a short path never needs more than this.
 constexpr std::size_t kShortPathMax = kPathMax * kDosNameBuffer;
@@ -150,14 +148,10 @@ plat::Dword OpenFolderOfItem(const OpenItem& item, Folder* folder, const char** 
     return OpenFolder(folderPath, folder);
 }
 
-// True when the item just opened is one of the NTFS volume's metadata
+// True when the item `path` names is one of the NTFS volume's metadata
 // files (the reserved records, shown in the root, and all below $Extend).
-// Inode numbers are MFT records only where the file system keeps DOS names.
 bool IsVolumeMetadata(const char* path, const struct stat& status)
 {
-    char probe[kDosNameBuffer];
-    if (lgetxattr(path, kDosNameAttribute, probe, sizeof probe) < 0 && IsNotSupported(errno))
-        return false;
     int parent = -1;
     if (S_ISDIR(status.st_mode)) {
         const int folder = open(path, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
@@ -214,7 +208,7 @@ bool CheckEntry(void* context, const Entry& entry)
 // the folder locked; on success the folder stays open and locked until the
 // name is set. Returns 0 or the Win32 number to fail with.
 plat::Dword CheckNewName(const OpenItem& item, const char* shortName, Folder* folder,
-                   NameCheck* check)
+                         NameCheck* check)
 {
     folder->fd = -1;
     const char* itemName = nullptr;
@@ -235,7 +229,7 @@ plat::Dword CheckNewName(const OpenItem& item, const char* shortName, Folder* fo
     check->shortName = shortName;
     check->foundItem = false;
     check->taken = false;
-    outcome = ScanFolder(*folder, true, CheckEntry, check);
+    outcome = ScanFolder(*folder, CheckEntry, check);
     if (outcome != kSuccess)
         return outcome;
     if (check->taken)

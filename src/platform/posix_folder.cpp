@@ -189,8 +189,7 @@ bool EntryPath(const Folder& folder, const char* name, char* path, std::size_t s
     return true;
 }
 
-plat::Dword ScanFolder(const Folder& folder, bool readDosNames, EntryVisitor visit,
-                       void* context)
+plat::Dword ScanFolder(const Folder& folder, EntryVisitor visit, void* context)
 {
     // A descriptor of its own: readdir keeps a position in it, and closedir
     // closes it, while the caller's stays open (and locked).
@@ -231,21 +230,17 @@ plat::Dword ScanFolder(const Folder& folder, bool readDosNames, EntryVisitor vis
             outcome = kCantAccessFile;
             break;
         }
-        entry.dosLength = 0;
-        entry.dosName[0] = '\0';
-        if (readDosNames) {
-            if (!EntryPath(folder, entry.name, path, sizeof path)) {
-                outcome = kFilenameExcedRange;
-                break;
-            }
-            int error = 0;
-            entry.dosLength = ReadDosName(path, entry.dosName, &error);
-            if (error == ENOENT)
-                continue;
-            if (error != 0 && !ExistsWithoutDosName(error)) {
-                outcome = Win32FromErrno(error);
-                break;
-            }
+        if (!EntryPath(folder, entry.name, path, sizeof path)) {
+            outcome = kFilenameExcedRange;
+            break;
+        }
+        int error = 0;
+        entry.dosLength = ReadDosName(path, entry.dosName, &error);
+        if (error == ENOENT)
+            continue;
+        if (error != 0 && !ExistsWithoutDosName(error)) {
+            outcome = Win32FromErrno(error);
+            break;
         }
         if (!visit(context, entry))
             break;
@@ -254,12 +249,21 @@ plat::Dword ScanFolder(const Folder& folder, bool readDosNames, EntryVisitor vis
     return outcome;
 }
 
+bool KeepsDosNames(int fd)
+{
+    char probe[kDosNameBuffer];
+    return fgetxattr(fd, kDosNameAttribute, probe, sizeof probe) >= 0 || !IsNotSupported(errno);
+}
+
 bool IsNtfsMetadataItem(const struct stat& status, int parent)
 {
+    // Inode numbers are MFT records only on a volume that keeps DOS names.
+    struct stat parentStatus;
+    if (parent < 0 || fstat(parent, &parentStatus) != 0 || parentStatus.st_dev != status.st_dev ||
+        !KeepsDosNames(parent))
+        return false;
     if (status.st_ino < kNtfsFirstUserRecord && status.st_ino != kNtfsRootRecord)
         return true;
-    if (parent < 0)
-        return false;
     // Up the chain of folders, on this volume, to the root or to $Extend.
     int current = openat(parent, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     bool below = false;

@@ -94,15 +94,16 @@ using EntryVisitor = bool (*)(void* context, const Entry& entry);
 // Visits every entry of the folder once, with its status and DOS name. An
 // entry that disappears meanwhile is left out. Returns 0, the Win32 number
 // of a failure, or kCantAccessFile when something is mounted over an entry
-// (its names are another file system's). With readDosNames false, no DOS
-// name is read (dosLength is 0).
-plat::Dword ScanFolder(const Folder& folder, bool readDosNames, EntryVisitor visit,
-                       void* context);
+// (its names are another file system's).
+plat::Dword ScanFolder(const Folder& folder, EntryVisitor visit, void* context);
 
-// True when the item (status as fstat gives it) is one of the volume's
-// reserved records or lies below $Extend: Windows lets no program open
-// these for a change. Only meaningful on a volume that keeps DOS names;
-// `parent` is the folder that holds the item (-1 when it is unknown).
+// True when the file system of the folder `fd` keeps DOS names.
+bool KeepsDosNames(int fd);
+
+// True when the item (its own status) is one of the volume's reserved
+// records or lies below $Extend: Windows lets no program open these for a
+// change. `parent` is the folder that holds the item (-1 when it is
+// unknown); on a volume that keeps no DOS names nothing is metadata.
 bool IsNtfsMetadataItem(const struct stat& status, int parent);
 
 // Sets the DOS name of the entry `fd` refers to: through the descriptor for

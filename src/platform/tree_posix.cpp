@@ -110,7 +110,7 @@ Dword ReadFolder(Folder* folder, std::vector<Entry>* entries)
 {
     entries->clear();
     Collector collector = {entries, folder->view.device};
-    const Dword error = ScanFolder(folder->view, true, CollectEntry, &collector);
+    const Dword error = ScanFolder(folder->view, CollectEntry, &collector);
     if (error != kSuccess)
         entries->clear();
     return error;
@@ -174,10 +174,7 @@ Dword CheckVolume(const std::string& root)
     const Dword error = posixfolder::OpenFolder(root.c_str(), &view);
     if (error != kSuccess)
         return error;
-    char probe[kDosNameBuffer];
-    Dword outcome = kSuccess;
-    if (fgetxattr(view.fd, kDosNameAttribute, probe, sizeof probe) < 0 && IsNotSupported(errno))
-        outcome = kNotSupported;
+    const Dword outcome = KeepsDosNames(view.fd) ? kSuccess : kNotSupported;
     posixfolder::CloseFolder(&view);
     return outcome;
 }
