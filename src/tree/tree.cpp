@@ -436,14 +436,23 @@ void Execute(const plan::Plan& folderPlan, treeplat::Folder* folder,
         const std::string cause = "not changed: the change of " +
                                   listing::Escape(entries[step.entry].name, false) +
                                   " in the same chain failed";
+        // Once an undo fails, the steps before it stay: the name each would
+        // take back may be the one the failed undo could not free.
+        bool undoing = true;
         for (std::size_t t = s; t-- > chainStart;) {
             const plan::Step& done = folderPlan.steps[t];
             std::string undo = cause;
-            if (!done.from.empty()) {
+            if (!undoing || done.from.empty()) {
+                undo = "holds " + Quote(done.to) + ": not undone, as " +
+                       (undoing ? std::string("it had no short name before")
+                                : std::string("an undo after it failed"));
+            } else {
                 const Dword undoError = treeplat::SetShortName(folder, entries[done.entry], done.from);
-                if (undoError != 0)
+                if (undoError != 0) {
                     undo = "holds " + Quote(done.to) + ": undoing it failed, " +
                            ErrorDescription(undoError);
+                    undoing = false;
+                }
             }
             if ((*failures)[done.entry].empty())
                 (*failures)[done.entry] = undo;

@@ -80,6 +80,29 @@ TEST_F(Commands, AnUndoThatFailsSaysWhatTheItemHolds)
     EXPECT_EQ(state.items["x longer"].shortName, "XLONG~2");
 }
 
+TEST_F(Commands, AfterAFailedUndoTheEarlierStepsStay)
+{
+    // A chain of three: "c" takes a free name, "b" takes c's, "a" takes
+    // b's. "a" fails, b's undo fails: undoing "c" would give it the name
+    // "b" still holds.
+    File("a long", "ALONG~3");
+    File("b long", "ALONG~2");
+    File("c long", "ALONG~1");
+    state.files["l"] = kHeader + "ALONG~2\ta long\nALONG~1\tb long\nALONG~9\tc long\n";
+    state.failures["a long>ALONG~2"] = 5;
+    state.failures["b long>ALONG~2"] = 32;
+
+    EXPECT_EQ(RunTree({"restore", "R", "l"}), kTreeDifferences);
+    EXPECT_EQ(state.changes, (std::vector<std::string>{"c long>ALONG~9", "b long>ALONG~1",
+                                                       "a long>ALONG~2", "b long>ALONG~2"}));
+    EXPECT_EQ(state.out,
+              "failed\tALONG~2\ta long\terror 5: text 5.\n"
+              "failed\tALONG~1\tb long\tholds ALONG~1: undoing it failed, error 32: text 32.\n"
+              "failed\tALONG~9\tc long\tholds ALONG~9: not undone, as an undo after it failed\n"
+              "restore: 3 listed, 0 changed, 0 already right, 0 in conflict, 0 missing, "
+              "0 invalid, 3 failed\n");
+}
+
 TEST_F(Commands, ARefusedPrivilegeChangesNothingButADryRunNeedsNone)
 {
     File("x long", "XLONG~2");
